@@ -1,0 +1,115 @@
+// A scripted HTTP and HTTPS server for tests, on 127.0.0.1 only.
+//
+// Each test makes its own server (an ephemeral port), scripts the answer of each
+// path with a Route, runs its transfers and checks the recorded requests. The
+// destructor ends every connection, stalled ones included, and joins every thread.
+#pragma once
+
+#include <cstdint>
+#include <functional>
+#include <memory>
+#include <optional>
+#include <string>
+#include <utility>
+#include <vector>
+
+namespace vtest {
+
+// Byte `i` of every generated body, so a test can check a file without keeping a copy.
+char BodyByte(std::uint64_t i);
+// Bytes [offset, offset + length) of the generated body.
+std::string Body(std::uint64_t offset, std::uint64_t length);
+
+struct RecordedRequest {
+    std::string method;
+    std::string target;  // as it stood on the request line
+    std::string version;
+    std::vector<std::pair<std::string, std::string>> headers;  // in order, as sent
+    // Value of the first header called `name` (case-insensitive); "" when absent.
+    std::string Header(const std::string& name) const;
+    bool HasHeader(const std::string& name) const;
+};
+
+// What the server answers for one path.
+struct Route {
+    int status = 200;
+    // Length of the generated resource (Body(0, size)), unless `body` is given.
+    std::uint64_t size = 0;
+    std::optional<std::string> body;
+    // Sends "Accept-Ranges: bytes" and answers a "Range: bytes=N-" request with 206,
+    // the body from N and "Content-Range: bytes N-(size-1)/size". A range start at
+    // or past the end gets 416.
+    bool acceptRanges = true;
+    // Answer a Range request with 206 even without the Accept-Ranges header
+    // (only meaningful with acceptRanges = false).
+    bool rangeWithoutAcceptRanges = false;
+    // Forced Content-Range value on every answer; the body then starts at
+    // `bodyOffset` and runs to the end of the resource.
+    std::optional<std::string> contentRange;
+    std::uint64_t bodyOffset = 0;
+    // Content-Length header text in place of the real one; "" leaves it out.
+    std::optional<std::string> contentLength;
+    enum class Framing { Length, Close, Chunked };
+    // Length: Content-Length; Close: no length, the body ends with the connection;
+    // Chunked: Transfer-Encoding: chunked.
+    Framing framing = Framing::Length;
+    // After this many body bytes: hold the connection open and silent until the
+    // server stops.
+    std::optional<std::uint64_t> stallAfter;
+    // After this many body bytes: close the connection.
+    std::optional<std::uint64_t> dropAfter;
+    // Sends the body at this rate; 0 as fast as the socket takes it.
+    std::uint64_t bytesPerSecond = 0;
+    // Last-Modified header value; "" sends none.
+    std::string lastModified;
+    // Location header (use with a 3xx status).
+    std::string location;
+    // More header lines, each "Name: value" without line end.
+    std::vector<std::string> extraHeaders;
+    // Reads the request and never answers.
+    bool neverAnswer = false;
+    // Answers with exactly these bytes (status line, headers and body) instead.
+    std::optional<std::string> raw;
+};
+
+class TestServer {
+public:
+    enum class Mode { Http, Https };
+    // Certificate of an HTTPS server: signed by the test CA for 127.0.0.1 and
+    // localhost (Good), self-signed, expired, or signed for another host name.
+    enum class Cert { Good, SelfSigned, Expired, WrongHost };
+
+    explicit TestServer(Mode mode = Mode::Http, Cert cert = Cert::Good);
+    ~TestServer();
+    TestServer(const TestServer&) = delete;
+    TestServer& operator=(const TestServer&) = delete;
+
+    // Scripts the answer for `path` (the request target up to '?' or '#').
+    // Unscripted paths get 404 with a short body.
+    void Set(const std::string& path, Route route);
+
+    // "http://127.0.0.1:PORT" + target (https:// in Https mode).
+    std::string Url(const std::string& target) const;
+    unsigned short Port() const;
+
+    // Every request received so far, in arrival order.
+    std::vector<RecordedRequest> Requests() const;
+    // Requests whose target starts with `path`.
+    std::vector<RecordedRequest> RequestsFor(const std::string& path) const;
+
+    // PEM file of the CA that signed the Good certificate (Https mode); "" for Http.
+    std::string CaFile() const;
+
+    // Accepts connections and never reads from them or answers (a TLS handshake
+    // or a request that never gets anywhere).
+    void SetSilent(bool silent);
+
+    // Ends every open connection now (stalled ones included).
+    void DropAll();
+
+private:
+    struct Impl;
+    std::unique_ptr<Impl> impl_;
+};
+
+}  // namespace vtest

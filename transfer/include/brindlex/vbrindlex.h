@@ -1,0 +1,112 @@
+// Brindlex: one VBRINDLEX fetches one HTTP or HTTPS URL into one file, on threads
+// of its own, resuming a partial file by byte range.
+//
+// Threads. The owner's thread calls the setters, Go/GoAsync and CloseHandles and
+// reads the public members. A run has a run thread (Go and its watchdog) and a
+// worker thread (the fetch). The members the transfer threads write and others read
+// are atomics with relaxed ordering: each is read whole, and the only ordering the
+// owner relies on (result and final status in place before `thread` is signalled)
+// comes from the end of the run thread.
+#pragma once
+
+#include <atomic>
+#include <cstdint>
+#include <cstdio>
+
+#include "brindlex/vhandle.h"
+
+// An internet handle (session, connection or request); opaque outside the library.
+struct VInternetObject;
+using VHINTERNET = VInternetObject*;
+
+// Flag word.
+constexpr unsigned long FLAG_TO_FILE = 0x00000001UL;
+constexpr unsigned long FLAG_NO_RANGE = 0x00000008UL;
+constexpr unsigned long FLAG_REFETCH_COMPLETE = 0x00000010UL;
+constexpr unsigned long FLAG_ALIVE = 0x80000000UL;
+
+// Status codes (negative); 0 and above is the byte count while data arrives.
+constexpr long long STATUS_WAIT = -20;
+constexpr long long STATUS_OPENING = -8;
+constexpr long long STATUS_CONNECT = -6;
+constexpr long long STATUS_REQUEST = -4;
+constexpr long long STATUS_CATCH = -2;
+constexpr long long STATUS_FAILED = -21;
+constexpr long long STATUS_DONE = -22;
+
+// Result codes; 300 and above is the HTTP status the server answered with.
+constexpr unsigned long RESULT_OK = 0;
+constexpr unsigned long RESULT_OPEN_FAILED = 1;
+constexpr unsigned long RESULT_FILE_PROBLEM = 3;
+constexpr unsigned long RESULT_BAD_URL = 5;
+constexpr unsigned long RESULT_UNSUPPORTED = 6;
+constexpr unsigned long RESULT_NO_CONNECT = 7;
+constexpr unsigned long RESULT_BAD_REQUEST = 8;
+constexpr unsigned long RESULT_BAD_SEND_REQUEST = 9;
+constexpr unsigned long RESULT_DROPPED = 11;
+constexpr unsigned long RESULT_INTERRUPTED = 12;
+constexpr unsigned long RESULT_TIMEOUT = 13;
+
+// A byte count the server did not give: all bits set.
+constexpr std::uint64_t SIZE_UNKNOWN = ~std::uint64_t{0};
+
+class VBRINDLEX {
+public:
+    // Written by the worker, closed by the run thread: null outside a run.
+    std::atomic<VHINTERNET> internetHandle;
+    std::atomic<VHINTERNET> connectHandle;
+    std::atomic<VHINTERNET> requestHandle;
+    // Output file path, not owned; null after construction.
+    const char* dataReceptor;
+    // Owned heap strings; `url` is "" after construction, `referer` null.
+    char* url;
+    char* referer;
+    std::atomic<unsigned long> flags;
+    // Bytes of the resource held in the output file: the next write offset.
+    std::atomic<std::uint64_t> received;
+    // Result code of the last run; final once `thread` is signalled.
+    std::atomic<unsigned long> result;
+    // Created by GoAsync, released by CloseHandles; owner's thread only.
+    VHANDLE statusEvent;  // automatic reset: signalled at every status change
+    VHANDLE thread;       // signalled when the run has ended and `result` is final
+    VHANDLE stopEvent;    // manual reset: the run stops at the next block boundary
+    // A status code, or while data arrives the byte count `received`.
+    std::atomic<long long> status;
+    // Length of the resource; 0 before the headers were read, SIZE_UNKNOWN when not given.
+    std::atomic<std::uint64_t> totalSize;
+    const char* agent;
+
+    VBRINDLEX();
+    // Releases the strings and the handles; never waits for a run, so the owner
+    // must not destroy an object whose run has not ended.
+    virtual ~VBRINDLEX();
+
+    // The transfer threads hold `this` during a run: an object is never copied.
+    VBRINDLEX(const VBRINDLEX&) = delete;
+    VBRINDLEX& operator=(const VBRINDLEX&) = delete;
+
+    // Setters: owner's thread, never during a run. 1 on success, 0 when the copy
+    // could not be allocated (the old value stays).
+    int SetURL(const char* text);
+    int SetReferer(const char* text);
+    const char* GetURL();
+    unsigned long SetFlags(unsigned long value);
+    unsigned long GetFlags();
+    // Returns the current receptor; a nonzero `receptor` replaces it.
+    std::uintptr_t SetDataReceptor(std::uintptr_t receptor);
+
+    // Runs the fetch with its watchdog on the calling thread; returns the result code.
+    unsigned long Go();
+    // Starts Go on a new thread; returns that thread's handle (also in `thread`).
+    VHANDLE GoAsync();
+    // Signals `stopEvent`.
+    void StopAsync();
+    // Closes stopEvent, statusEvent and thread, in that order, and nulls them.
+    void CloseHandles();
+
+private:
+    void CloseInternetHandles();
+    void SetStatus(long long value);
+    unsigned long GoClose(std::FILE* file, unsigned long code, long long finalStatus);
+    unsigned long MinorThread();
+};

@@ -1,0 +1,87 @@
+// The internet layer of the fetch: URL split, session, connection and request
+// handles, header queries and pull-style body reads, on libcurl.
+//
+// Handles are reference counted. The fetch worker keeps its own reference for as
+// long as it uses a handle (InternetRef) while the object's member holds another,
+// so the run thread may close the member's handle at any moment: InternetCloseHandle
+// marks it and its children closed, wakes a call pending on it, which then fails
+// within a second, and drops the member's reference. Memory goes when the last
+// reference goes.
+#pragma once
+
+#include <cstddef>
+#include <cstdint>
+#include <ctime>
+
+#include "brindlex/vbrindlex.h"
+
+namespace brindlex::net {
+
+enum class Scheme { Unknown, Http, Https };
+
+// Buffer sizes count the terminating NUL; a longer part makes the split fail.
+struct UrlParts {
+    char scheme[10];
+    char host[512];
+    char user[512];
+    char password[512];
+    char path[2048];
+    char extra[2048];  // query and fragment, from the first '?' or '#'
+    unsigned port;     // 80 / 443 when the URL gives none
+    Scheme schemeId;   // Unknown for anything but http and https
+};
+
+// Splits `url` (NUL-terminated) with escape sequences decoded. False when the text
+// is not a URL or a part does not fit its buffer.
+bool CrackUrl(const char* url, UrlParts* parts);
+
+// Handles. Each call returns a new handle holding one reference, or null.
+VHINTERNET InternetOpen(const char* agent);
+VHINTERNET InternetConnect(VHINTERNET session, const char* host, unsigned port, const char* user,
+                           const char* password);
+// `object` is path + extra information, sent as it stands; only bytes that cannot
+// stand on the wire (space, control and non-ASCII) are escaped. `referer` may be null.
+VHINTERNET HttpOpenRequest(VHINTERNET connection, const char* object, const char* referer,
+                           bool secure);
+
+// Sends the GET with the additional header lines ("Name: value\r\n"...,
+// NUL-terminated) and waits for the final answer's headers, following redirects.
+// False on any failure, certificate checks included, or when the handle was closed.
+bool HttpSendRequest(VHINTERNET request, const char* headers);
+
+// Header queries on the final answer; false when absent or unusable.
+bool HttpQueryStatusCode(VHINTERNET request, unsigned long* code);
+// Copies the value of header `name` (case-insensitive) into buf, NUL-terminated;
+// false when absent or when it does not fit.
+bool HttpQueryHeader(VHINTERNET request, const char* name, char* buf, std::size_t bufSize);
+bool HttpQueryLastModified(VHINTERNET request, std::time_t* when);
+// Fails when the header is absent or not a decimal number that fits 64 bits.
+bool HttpQueryContentLength(VHINTERNET request, std::uint64_t* length);
+
+// Blocks until at most `want` bytes of the body are in `buf`; *got = 0 at the end
+// of the body. False on a failed transfer or a closed handle.
+bool InternetReadFile(VHINTERNET request, void* buf, std::size_t want, std::size_t* got);
+
+// Any thread. Marks the handle (and every handle made from it) closed, wakes a call
+// pending on it and drops one reference. Null does nothing.
+void InternetCloseHandle(VHINTERNET handle);
+
+// One more reference; released with InternetRelease.
+void InternetRetain(VHINTERNET handle);
+void InternetRelease(VHINTERNET handle);
+
+// The worker's own reference to a handle it uses.
+class InternetRef {
+public:
+    explicit InternetRef(VHINTERNET h = nullptr) : h_(h) {}
+    ~InternetRef() { InternetRelease(h_); }
+    InternetRef(const InternetRef&) = delete;
+    InternetRef& operator=(const InternetRef&) = delete;
+    VHINTERNET get() const { return h_; }
+    explicit operator bool() const { return h_ != nullptr; }
+
+private:
+    VHINTERNET h_;
+};
+
+}  // namespace brindlex::net
