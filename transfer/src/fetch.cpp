@@ -1,0 +1,194 @@
+// One attempt to fetch the object's URL into its output file (worker thread).
+//
+// The output file's length always equals `received` when the attempt ends: every
+// block is written and flushed before `received` grows, the file is cut to the write
+// offset before the body starts, and a failed write is cut back. So the next attempt
+// can resume from the file's length and never splice stale or partial bytes.
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <cstdio>
+#include <cstring>
+#include <ctime>
+#include <string>
+
+#include "brindlex/vbrindlex.h"
+#include "content_range.h"
+#include "internet.h"
+
+namespace net = brindlex::net;
+
+namespace {
+
+constexpr std::size_t kBlockSize = 256;
+constexpr std::size_t kHeaderBufferSize = 2048;
+
+bool SeekTo(std::FILE* file, std::uint64_t offset) {
+    return file == nullptr || fseeko(file, static_cast<off_t>(offset), SEEK_SET) == 0;
+}
+
+// Cuts the file at `length`; bytes past the write offset can only be stale.
+bool CutTo(std::FILE* file, std::uint64_t length) {
+    if (file == nullptr) return true;
+    struct stat st {};
+    if (fstat(fileno(file), &st) != 0) return false;
+    if (static_cast<std::uint64_t>(st.st_size) <= length) return true;
+    return ftruncate(fileno(file), static_cast<off_t>(length)) == 0;
+}
+
+void StampFileTime(std::FILE* file, std::time_t when) {
+    const timespec times[2] = {{when, 0}, {when, 0}};
+    futimens(fileno(file), times);
+}
+
+}  // namespace
+
+unsigned long VBRINDLEX::MinorThread() {
+    // Step numbers follow the order of the work: open, split, connect, request,
+    // open the file, send, read the answer's headers, receive, finish.
+    const char* const path = dataReceptor;
+    if (path == nullptr) return GoClose(nullptr, RESULT_FILE_PROBLEM, STATUS_FAILED);
+
+    // Our own references; the members hold others, which the run thread may drop
+    // (closing the handle) at any moment.
+    net::InternetRef session(net::InternetOpen(agent));
+    if (!session) return GoClose(nullptr, RESULT_OPEN_FAILED, STATUS_FAILED);
+    net::InternetRetain(session.get());
+    internetHandle.store(session.get());
+    SetStatus(STATUS_OPENING);
+
+    net::UrlParts parts;
+    if (!net::CrackUrl(url, &parts)) return GoClose(nullptr, RESULT_BAD_URL, STATUS_FAILED);
+    // The object of the request: path and extra information exactly as given.
+    std::string object = parts.path;
+    object += parts.extra;
+    if (parts.schemeId == net::Scheme::Unknown) {
+        return GoClose(nullptr, RESULT_UNSUPPORTED, STATUS_FAILED);
+    }
+    SetStatus(STATUS_CONNECT);
+
+    net::InternetRef connection(
+        net::InternetConnect(session.get(), parts.host, parts.port, parts.user, parts.password));
+    if (!connection) return GoClose(nullptr, RESULT_NO_CONNECT, STATUS_FAILED);
+    net::InternetRetain(connection.get());
+    connectHandle.store(connection.get());
+
+    net::InternetRef request(net::HttpOpenRequest(connection.get(), object.c_str(), referer,
+                                                  parts.schemeId == net::Scheme::Https));
+    if (!request) return GoClose(nullptr, RESULT_BAD_REQUEST, STATUS_FAILED);
+    net::InternetRetain(request.get());
+    requestHandle.store(request.get());
+    SetStatus(STATUS_REQUEST);
+
+    // The Range and Referer lines are built without a size limit: a long URL still
+    // gets its whole Referer line.
+    std::string headers;
+    std::FILE* file = nullptr;
+    std::uint64_t existingLength = 0;
+    const bool toFile = (flags.load() & FLAG_TO_FILE) != 0;
+    if (toFile) {
+        file = std::fopen(path, "r+b");
+        if (file == nullptr) file = std::fopen(path, "w+b");
+        if (file == nullptr) return GoClose(nullptr, RESULT_FILE_PROBLEM, STATUS_FAILED);
+        // Unbuffered: each block goes to the file in one write(2), and a failed write
+        // leaves nothing behind in a buffer for fclose to write later.
+        std::setvbuf(file, nullptr, _IONBF, 0);
+        if (fseeko(file, 0, SEEK_END) != 0) return GoClose(file, RESULT_FILE_PROBLEM, STATUS_FAILED);
+        existingLength = static_cast<std::uint64_t>(ftello(file));
+        if (existingLength != 0 && !(flags.load() & FLAG_NO_RANGE)) {
+            headers = "Range: bytes=" + std::to_string(existingLength) + "-\r\n";
+            received.store(existingLength);
+        }
+    }
+    headers += "Referer: ";
+    headers += url;
+    headers += "\r\n";
+
+    if (!net::HttpSendRequest(request.get(), headers.c_str())) {
+        return GoClose(file, RESULT_BAD_SEND_REQUEST, STATUS_FAILED);
+    }
+    SetStatus(STATUS_CATCH);
+
+    unsigned long httpStatus = 0;
+    if (net::HttpQueryStatusCode(request.get(), &httpStatus) && httpStatus >= 300) {
+        return GoClose(file, httpStatus, STATUS_FAILED);
+    }
+
+    char buffer[kHeaderBufferSize];
+    if (!net::HttpQueryHeader(request.get(), "Accept-Ranges", buffer, sizeof buffer) ||
+        std::strstr(buffer, "bytes") == nullptr) {
+        flags.fetch_or(FLAG_NO_RANGE, std::memory_order_relaxed);
+        if (file != nullptr && ftello(file) != 0) {
+            SeekTo(file, 0);
+            received.store(0);
+        }
+    }
+
+    std::time_t modified = 0;
+    if (!net::HttpQueryLastModified(request.get(), &modified)) modified = std::time(nullptr);
+
+    std::uint64_t announced = 0;
+    const bool hasLength = net::HttpQueryContentLength(request.get(), &announced);
+    if (net::HttpQueryHeader(request.get(), "Content-Range", buffer, sizeof buffer)) {
+        // A continuation: the body belongs at the range start the server names. It
+        // is written there only when that leaves no gap in the file; an answer we
+        // cannot place is refused and the file stays as it was.
+        brindlex::ContentRange range{};
+        if (!brindlex::ParseContentRange(buffer, &range) || range.start > existingLength) {
+            return GoClose(file, RESULT_DROPPED, STATUS_FAILED);
+        }
+        totalSize.store(range.total);
+        if (!SeekTo(file, range.start)) return GoClose(file, RESULT_FILE_PROBLEM, STATUS_FAILED);
+        received.store(range.start);
+    } else if (hasLength && announced != 0) {
+        // The whole resource follows.
+        totalSize.store(announced);
+        if (announced == existingLength && !(flags.load() & FLAG_REFETCH_COMPLETE)) {
+            received.store(existingLength);
+            return GoClose(file, RESULT_OK, STATUS_DONE);
+        }
+        if (!SeekTo(file, 0)) return GoClose(file, RESULT_FILE_PROBLEM, STATUS_FAILED);
+        received.store(0);
+    } else {
+        // No usable length and no range: the whole resource follows, read to its end.
+        totalSize.store(SIZE_UNKNOWN);
+        if (!SeekTo(file, 0)) return GoClose(file, RESULT_FILE_PROBLEM, STATUS_FAILED);
+        received.store(0);
+    }
+    if (!CutTo(file, received.load())) return GoClose(file, RESULT_FILE_PROBLEM, STATUS_FAILED);
+
+    char block[kBlockSize];
+    for (;;) {
+        const std::uint64_t done = received.load(std::memory_order_relaxed);
+        const std::uint64_t total = totalSize.load(std::memory_order_relaxed);
+        SetStatus(static_cast<long long>(done));
+        if (total != SIZE_UNKNOWN && done >= total) break;
+        if (stopEvent != nullptr && VIsSignalled(stopEvent)) break;
+        std::size_t want = kBlockSize;
+        if (total != SIZE_UNKNOWN && total - done <= kBlockSize) want = total - done;
+
+        std::size_t count = 0;
+        if (!net::InternetReadFile(request.get(), block, want, &count)) {
+            return GoClose(file, RESULT_DROPPED, STATUS_FAILED);
+        }
+        if (count == 0) {
+            if (total == SIZE_UNKNOWN) {
+                totalSize.store(done);
+                continue;
+            }
+            return GoClose(file, RESULT_DROPPED, STATUS_FAILED);
+        }
+        if (file != nullptr &&
+            (std::fwrite(block, 1, count, file) != count || std::fflush(file) != 0)) {
+            // A disk that filled up may have taken part of the block: keep the file
+            // exactly as long as what was counted.
+            CutTo(file, done);
+            return GoClose(file, RESULT_FILE_PROBLEM, STATUS_FAILED);
+        }
+        received.store(done + count, std::memory_order_relaxed);
+    }
+
+    if (file != nullptr) StampFileTime(file, modified);
+    if (totalSize.load() <= received.load()) return GoClose(file, RESULT_OK, STATUS_DONE);
+    return GoClose(file, RESULT_INTERRUPTED, STATUS_FAILED);
+}

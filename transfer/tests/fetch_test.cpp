@@ -1,0 +1,244 @@
+// One fetch against the local server: resume, rewrite, shortcut, failures, file times.
+#include <gtest/gtest.h>
+#include <strings.h>
+#include <sys/stat.h>
+#include <utime.h>
+
+#include <string>
+
+#include "brindlex/vbrindlex.h"
+#include "temp_dir.h"
+#include "test_server.h"
+
+using vtest::Body;
+using vtest::ReadWholeFile;
+using vtest::Route;
+using vtest::TestServer;
+using vtest::WriteWholeFile;
+
+namespace {
+
+class FetchTest : public ::testing::Test {
+protected:
+    // Aims `t` at the server's `target`, saving into the test folder's file "out".
+    void Aim(VBRINDLEX& t, const std::string& target) {
+        url_ = server_.Url(target);
+        ASSERT_EQ(t.SetURL(url_.c_str()), 1);
+        t.SetDataReceptor(reinterpret_cast<std::uintptr_t>(out_.c_str()));
+    }
+
+    std::uint64_t FileLength() {
+        struct stat st {};
+        return stat(out_.c_str(), &st) == 0 ? static_cast<std::uint64_t>(st.st_size) : 0;
+    }
+
+    time_t FileTime() {
+        struct stat st {};
+        return stat(out_.c_str(), &st) == 0 ? st.st_mtim.tv_sec : 0;
+    }
+
+    void SetFileTime(time_t when) {
+        const utimbuf times{when, when};
+        ASSERT_EQ(utime(out_.c_str(), &times), 0);
+    }
+
+    vtest::TempDir dir_;
+    TestServer server_;
+    std::string out_ = dir_ / "out";
+    std::string url_;
+};
+
+TEST_F(FetchTest, ResumesAPartialFileFromItsLength) {
+    server_.Set("/f", Route{.size = 1000});
+    WriteWholeFile(out_, Body(0, 500));
+    VBRINDLEX t;
+    Aim(t, "/f");
+    EXPECT_EQ(t.Go(), RESULT_OK);
+
+    const auto requests = server_.RequestsFor("/f");
+    ASSERT_EQ(requests.size(), 1u);
+    EXPECT_EQ(requests[0].Header("Range"), "bytes=500-");
+    EXPECT_EQ(t.received.load(), 1000u);
+    EXPECT_EQ(t.totalSize.load(), 1000u);
+    EXPECT_EQ(t.status.load(), STATUS_DONE);
+    EXPECT_EQ(t.result.load(), RESULT_OK);
+    EXPECT_EQ(ReadWholeFile(out_), Body(0, 1000));
+}
+
+TEST_F(FetchTest, ServerWithoutRangesRewritesAndIsNeverAskedForARangeAgain) {
+    server_.Set("/f", Route{.size = 1000, .acceptRanges = false});
+    WriteWholeFile(out_, Body(0, 500));
+    VBRINDLEX t;
+    Aim(t, "/f");
+    EXPECT_EQ(t.Go(), RESULT_OK);
+    EXPECT_EQ(ReadWholeFile(out_), Body(0, 1000));
+    EXPECT_TRUE(t.GetFlags() & FLAG_NO_RANGE);
+
+    WriteWholeFile(out_, Body(0, 300));
+    EXPECT_EQ(t.Go(), RESULT_OK);
+    const auto requests = server_.RequestsFor("/f");
+    ASSERT_EQ(requests.size(), 2u);
+    EXPECT_EQ(requests[0].Header("Range"), "bytes=500-");
+    EXPECT_FALSE(requests[1].HasHeader("Range"));
+    EXPECT_EQ(ReadWholeFile(out_), Body(0, 1000));
+}
+
+TEST_F(FetchTest, RestartOverALongerFileCutsItToTheNewBody) {
+    server_.Set("/f", Route{.size = 1000, .acceptRanges = false});
+    WriteWholeFile(out_, std::string(3000, 'x'));
+    VBRINDLEX t;
+    t.SetFlags(FLAG_TO_FILE | FLAG_NO_RANGE);
+    Aim(t, "/f");
+    EXPECT_EQ(t.Go(), RESULT_OK);
+    EXPECT_EQ(ReadWholeFile(out_), Body(0, 1000));
+}
+
+TEST_F(FetchTest, CompleteFileIsTakenAsDoneUntouched) {
+    server_.Set("/f", Route{.size = 1000, .acceptRanges = false, .lastModified = "Wed, 21 Oct 2015 07:28:00 GMT"});
+    WriteWholeFile(out_, Body(0, 1000));
+    SetFileTime(1000000000);
+    VBRINDLEX t;
+    Aim(t, "/f");
+    EXPECT_EQ(t.Go(), RESULT_OK);
+    EXPECT_EQ(t.status.load(), STATUS_DONE);
+    EXPECT_EQ(ReadWholeFile(out_), Body(0, 1000));
+    EXPECT_EQ(FileTime(), 1000000000);
+}
+
+TEST_F(FetchTest, RefetchCompleteFlagFetchesAgain) {
+    server_.Set("/f", Route{.size = 1000, .acceptRanges = false, .lastModified = "Wed, 21 Oct 2015 07:28:00 GMT"});
+    WriteWholeFile(out_, Body(0, 1000));
+    VBRINDLEX t;
+    t.SetFlags(FLAG_TO_FILE | FLAG_REFETCH_COMPLETE);
+    Aim(t, "/f");
+    EXPECT_EQ(t.Go(), RESULT_OK);
+    EXPECT_EQ(ReadWholeFile(out_), Body(0, 1000));
+    EXPECT_EQ(FileTime(), 1445412480);
+}
+
+TEST_F(FetchTest, CompleteFileAskedPastItsEndGets416) {
+    server_.Set("/f", Route{.size = 1000});
+    WriteWholeFile(out_, Body(0, 1000));
+    VBRINDLEX t;
+    Aim(t, "/f");
+    EXPECT_EQ(t.Go(), 416u);
+    EXPECT_EQ(t.status.load(), STATUS_FAILED);
+    EXPECT_EQ(ReadWholeFile(out_), Body(0, 1000));
+}
+
+TEST_F(FetchTest, HttpErrorFailsWithItsStatusAndLeavesAnEmptyFile) {
+    VBRINDLEX t;
+    Aim(t, "/missing");
+    EXPECT_EQ(t.Go(), 404u);
+    EXPECT_EQ(t.status.load(), STATUS_FAILED);
+    EXPECT_TRUE(vtest::FileExists(out_));
+    EXPECT_EQ(FileLength(), 0u);
+}
+
+TEST_F(FetchTest, BodyWithoutLengthIsReadToItsEnd) {
+    for (auto framing : {Route::Framing::Close, Route::Framing::Chunked}) {
+        SCOPED_TRACE(static_cast<int>(framing));
+        server_.Set("/f", Route{.size = 3000, .framing = framing});
+        std::remove(out_.c_str());
+        VBRINDLEX t;
+        Aim(t, "/f");
+        EXPECT_EQ(t.Go(), RESULT_OK);
+        EXPECT_EQ(t.totalSize.load(), 3000u);
+        EXPECT_EQ(t.received.load(), 3000u);
+        EXPECT_EQ(ReadWholeFile(out_), Body(0, 3000));
+    }
+}
+
+TEST_F(FetchTest, DroppedConnectionKeepsTheBytesSoFar) {
+    server_.Set("/f", Route{.size = 5000, .dropAfter = 700});
+    VBRINDLEX t;
+    Aim(t, "/f");
+    EXPECT_EQ(t.Go(), RESULT_DROPPED);
+    EXPECT_EQ(t.status.load(), STATUS_FAILED);
+    EXPECT_EQ(t.received.load(), 700u);
+    EXPECT_EQ(ReadWholeFile(out_), Body(0, 700));
+}
+
+TEST_F(FetchTest, LengthAbove4GiBAnsweredByAShortBodyKeepsThe64BitTotal) {
+    server_.Set("/f", Route{.size = 1000, .contentLength = "5368709120", .framing = Route::Framing::Close});
+    VBRINDLEX t;
+    Aim(t, "/f");
+    EXPECT_EQ(t.Go(), RESULT_DROPPED);
+    EXPECT_EQ(t.totalSize.load(), 5368709120u);
+    EXPECT_EQ(ReadWholeFile(out_), Body(0, 1000));
+}
+
+TEST_F(FetchTest, SchemesOtherThanHttpAreRefusedBeforeConnecting) {
+    VBRINDLEX t;
+    ASSERT_EQ(t.SetURL("ftp://127.0.0.1/file.bin"), 1);
+    t.SetDataReceptor(reinterpret_cast<std::uintptr_t>(out_.c_str()));
+    EXPECT_EQ(t.Go(), RESULT_UNSUPPORTED);
+    EXPECT_EQ(t.status.load(), STATUS_FAILED);
+    EXPECT_FALSE(vtest::FileExists(out_));
+}
+
+TEST_F(FetchTest, BadUrlAndMissingReceptor) {
+    VBRINDLEX t;
+    ASSERT_EQ(t.SetURL("not a url"), 1);
+    t.SetDataReceptor(reinterpret_cast<std::uintptr_t>(out_.c_str()));
+    EXPECT_EQ(t.Go(), RESULT_BAD_URL);
+
+    VBRINDLEX noFile;
+    ASSERT_EQ(noFile.SetURL(server_.Url("/f").c_str()), 1);
+    EXPECT_EQ(noFile.Go(), RESULT_FILE_PROBLEM);
+    EXPECT_TRUE(server_.Requests().empty());
+}
+
+TEST_F(FetchTest, OutputThatCannotBeOpenedIsAFileProblem) {
+    server_.Set("/f", Route{.size = 100});
+    VBRINDLEX t;
+    const std::string folderName = dir_.path();
+    ASSERT_EQ(t.SetURL(server_.Url("/f").c_str()), 1);
+    t.SetDataReceptor(reinterpret_cast<std::uintptr_t>(folderName.c_str()));
+    EXPECT_EQ(t.Go(), RESULT_FILE_PROBLEM);
+
+    const std::string inMissingFolder = dir_ / "no/such/folder/out";
+    t.SetDataReceptor(reinterpret_cast<std::uintptr_t>(inMissingFolder.c_str()));
+    EXPECT_EQ(t.Go(), RESULT_FILE_PROBLEM);
+}
+
+TEST_F(FetchTest, EveryRequestCarriesOneRefererWithItsOwnUrl) {
+    server_.Set("/f", Route{.size = 10});
+    VBRINDLEX t;
+    Aim(t, "/f");
+    ASSERT_EQ(t.Go(), RESULT_OK);
+    ASSERT_EQ(t.SetReferer("http://127.0.0.1/elsewhere"), 1);
+    std::remove(out_.c_str());
+    ASSERT_EQ(t.Go(), RESULT_OK);
+
+    for (const auto& request : server_.RequestsFor("/f")) {
+        int referers = 0;
+        for (const auto& [name, value] : request.headers) {
+            if (strcasecmp(name.c_str(), "Referer") == 0) ++referers;
+        }
+        EXPECT_EQ(referers, 1);
+        EXPECT_EQ(request.Header("Referer"), url_);
+        EXPECT_EQ(request.Header("User-Agent"), "Vantorel 1.0");
+        EXPECT_EQ(request.method, "GET");
+    }
+}
+
+TEST_F(FetchTest, FileIsStampedWithLastModified) {
+    server_.Set("/f", Route{.size = 10, .lastModified = "Wed, 21 Oct 2015 07:28:00 GMT"});
+    VBRINDLEX t;
+    Aim(t, "/f");
+    ASSERT_EQ(t.Go(), RESULT_OK);
+    EXPECT_EQ(FileTime(), 1445412480);
+}
+
+TEST_F(FetchTest, ObjectWithQueryAndFragmentIsRequestedAsWritten) {
+    server_.Set("/dir/a.cgi", Route{.size = 10});
+    VBRINDLEX t;
+    Aim(t, "/dir/a.cgi?id=5#top");
+    ASSERT_EQ(t.Go(), RESULT_OK);
+    const auto requests = server_.RequestsFor("/dir/a.cgi");
+    ASSERT_EQ(requests.size(), 1u);
+    EXPECT_EQ(requests[0].target, "/dir/a.cgi?id=5#top");
+}
+
+}  // namespace
