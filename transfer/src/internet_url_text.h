@@ -1,0 +1,13 @@
+// Text helpers of the internet layer shared between its files.
+#pragma once
+
+#include <string>
+#include <string_view>
+
+namespace brindlex::net {
+
+// The request object as it goes on the request line: every byte that cannot stand
+// there (space, control and non-ASCII) becomes %XX; the rest is left as it is.
+std::string EscapeForRequestLine(std::string_view object);
+
+}  // namespace brindlex::net
