@@ -5,6 +5,7 @@
 // destructor ends every connection, stalled ones included, and joins every thread.
 #pragma once
 
+#include <cstddef>
 #include <cstdint>
 #include <functional>
 #include <memory>
@@ -19,6 +20,8 @@ namespace vtest {
 char BodyByte(std::uint64_t i);
 // Bytes [offset, offset + length) of the generated body.
 std::string Body(std::uint64_t offset, std::uint64_t length);
+// The same bytes written to `out`, fast enough to check or serve gigabytes.
+void FillBody(std::uint64_t offset, char* out, std::size_t length);
 
 struct RecordedRequest {
     std::string method;
@@ -30,7 +33,8 @@ struct RecordedRequest {
     bool HasHeader(const std::string& name) const;
 };
 
-// What the server answers for one path.
+// What the server answers for one path. Every answer carries "Connection: close"
+// and its connection ends after it; the server reads one request per connection.
 struct Route {
     int status = 200;
     // Length of the generated resource (Body(0, size)), unless `body` is given.
@@ -38,25 +42,30 @@ struct Route {
     std::optional<std::string> body;
     // Sends "Accept-Ranges: bytes" and answers a "Range: bytes=N-" request with 206,
     // the body from N and "Content-Range: bytes N-(size-1)/size". A range start at
-    // or past the end gets 416.
+    // or past the end gets 416. Only status 200 routes honour Range ("bytes=N-" and
+    // "bytes=N-M"); other forms get the whole resource.
     bool acceptRanges = true;
     // Answer a Range request with 206 even without the Accept-Ranges header
     // (only meaningful with acceptRanges = false).
     bool rangeWithoutAcceptRanges = false;
     // Forced Content-Range value on every answer; the body then starts at
-    // `bodyOffset` and runs to the end of the resource.
+    // `bodyOffset` and runs to the end of the resource. The status stays the
+    // route's own (set 206 where the test wants one).
     std::optional<std::string> contentRange;
     std::uint64_t bodyOffset = 0;
-    // Content-Length header text in place of the real one; "" leaves it out.
+    // Content-Length header text in place of the real one; "" leaves it out. The
+    // body sent stays the same, so a wrong value leaves the client short or over.
     std::optional<std::string> contentLength;
     enum class Framing { Length, Close, Chunked };
     // Length: Content-Length; Close: no length, the body ends with the connection;
     // Chunked: Transfer-Encoding: chunked.
     Framing framing = Framing::Length;
     // After this many body bytes: hold the connection open and silent until the
-    // server stops.
+    // server stops (or DropAll, or the client closes). A count equal to the body's
+    // length stalls before the end of the framing (chunked terminator, close).
     std::optional<std::uint64_t> stallAfter;
-    // After this many body bytes: close the connection.
+    // After this many body bytes: close the connection (over TLS without
+    // close_notify). Counts past the body's length do nothing.
     std::optional<std::uint64_t> dropAfter;
     // Sends the body at this rate; 0 as fast as the socket takes it.
     std::uint64_t bytesPerSecond = 0;
@@ -87,6 +96,9 @@ public:
     // Scripts the answer for `path` (the request target up to '?' or '#').
     // Unscripted paths get 404 with a short body.
     void Set(const std::string& path, Route route);
+    // Scripts a series of answers for `path`: the n-th request gets routes[n], and
+    // the last route answers every request after that (e.g. 503, 503, then 200).
+    void SetSequence(const std::string& path, std::vector<Route> routes);
 
     // "http://127.0.0.1:PORT" + target (https:// in Https mode).
     std::string Url(const std::string& target) const;
@@ -96,6 +108,8 @@ public:
     std::vector<RecordedRequest> Requests() const;
     // Requests whose target starts with `path`.
     std::vector<RecordedRequest> RequestsFor(const std::string& path) const;
+    // Connections accepted so far (silent ones and ones that never sent a request too).
+    std::size_t AcceptedConnections() const;
 
     // PEM file of the CA that signed the Good certificate (Https mode); "" for Http.
     std::string CaFile() const;
