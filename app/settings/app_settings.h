@@ -1,0 +1,34 @@
+// The program's settings: what they are, their keys and defaults, and how they
+// are read at start-up and written back at shutdown.
+//
+// The settings file is "vantorel.ini" in the program folder, section "Vantorel".
+// maxFiles and maxTries belong to the scheduler (job_queue.h); the rest is here.
+//
+// Threads: user-interface thread only, like the state itself.
+#pragma once
+
+#include <string>
+
+inline constexpr char kSettingsFileName[] = "vantorel.ini";
+inline constexpr char kSettingsSection[] = "Vantorel";
+inline constexpr int kColumnCount = 5;
+
+// Full path of the settings file; set at start-up.
+extern std::string iniPath;
+// Where downloads go: made the current folder at start-up. Empty until a
+// folder is chosen (the desktop on a first start).
+extern std::string defPath;
+// Widths in pixels of the columns URL, File, Status, LastError and Size.
+extern int colWidths[kColumnCount];
+
+// Reads "DefPath" (default ""), "MaxFiles" (1), "MaxTries" (5) and "ColWidths"
+// (20 bytes; 50 for every column when they cannot be read) from iniPath. A missing
+// or unreadable file gives every default.
+void LoadSettings();
+
+// Writes "ColWidths", "DefPath", "MaxFiles" and "MaxTries" (integers as "%d"), in
+// that order, into iniPath with one replacement of the file. A value that cannot
+// be stored on one line (a folder name holding a line break) is left out and the
+// file keeps its old one. False when the file could not be written; it is then as
+// it was.
+bool SaveSettings();
