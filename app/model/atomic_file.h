@@ -1,0 +1,17 @@
+// Replacing a file that holds the user's state (the list file, the settings file)
+// so that a crash, a kill or a full disk never leaves it half-written.
+#pragma once
+
+#include <string>
+
+// Writes `bytes` to a new file in the folder of `path`, flushes it to the disk and
+// renames it over `path`, then flushes the folder. Afterwards `path` holds either
+// its old content or `bytes`, whole, whatever happens in between. A symbolic link
+// at `path` is followed: its target is replaced. A new file gets the usual mode
+// (0666 less the umask), an existing one keeps its mode.
+//
+// Returns false when the file could not be replaced; `path` is then untouched and
+// no temporary file is left behind (a process killed in the middle may leave one,
+// named `path` + ".tmp-" + pid + "-" + count). Any thread; concurrent calls for the
+// same path each leave a whole file, the last rename winning.
+bool WriteFileAtomically(const std::string& path, const std::string& bytes);

@@ -1,0 +1,33 @@
+// One download of the queue: a transfer object plus what the queue keeps about it.
+//
+// Threads: the user-interface thread creates, changes and destroys jobs. The
+// transfer threads of a run touch only the VBRINDLEX members, never the members
+// added here (except `fileName`, which they read as the data receptor during a run).
+#pragma once
+
+#include "brindlex/vbrindlex.h"
+
+class DownloadJob : public VBRINDLEX {
+public:
+    // Owned heap string or null; also the data receptor of every run, so it must
+    // not change while a run is in progress.
+    char* fileName;
+    // Restarts after failures, plus 20 each time the LastError text of a job
+    // answered with 404 is produced.
+    int tries;
+    // Nonzero: remove the job as soon as its run has ended.
+    int deleteMark;
+    // Next job of jobList; null at the tail.
+    DownloadJob* next;
+
+    DownloadJob();
+    // Releases `fileName`, then the transfer object's strings and handles. The run
+    // must have ended: the transfer threads hold the object and its file name.
+    ~DownloadJob() override;
+};
+
+// Replaces the job's file name with a heap copy of `name` and makes it the data
+// receptor. Returns 1, or 0 when there is no copy (allocation failed, or `name` is
+// null): the job then has neither a file name nor a data receptor, and its runs
+// end with RESULT_FILE_PROBLEM. User-interface thread, never during a run.
+int SetJobFileName(DownloadJob* job, const char* name);
