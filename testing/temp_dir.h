@@ -1,13 +1,13 @@
 // A temporary folder for one test, removed with everything in it.
 #pragma once
 
-#include <stdlib.h>
-
 #include <cstdint>
 #include <filesystem>
 #include <fstream>
 #include <iterator>
 #include <string>
+
+#include <stdlib.h>
 
 namespace vtest {
 
@@ -37,8 +37,8 @@ inline std::string ReadWholeFile(const std::string& path) {
 }
 
 inline void WriteWholeFile(const std::string& path, const std::string& bytes) {
-    std::ofstream(path, std::ios::binary | std::ios::trunc)
-        .write(bytes.data(), static_cast<std::streamsize>(bytes.size()));
+    std::ofstream(path, std::ios::binary | std::ios::trunc).write(bytes.data(),
+                                                                  static_cast<std::streamsize>(bytes.size()));
 }
 
 inline bool FileExists(const std::string& path) { return std::filesystem::exists(path); }
