@@ -99,22 +99,6 @@ TEST(ProfileTextTest, WritesChangeOneKeyInPlaceOrAddItKeepingEverythingElse) {
     }
 }
 
-TEST(ProfileTextTest, NamesThatCouldNotBeFoundAgainAreRejected) {
-    EXPECT_TRUE(AreProfileNamesValid("Vantorel", "ColWidths"));
-    EXPECT_FALSE(AreProfileNamesValid("", "K"));
-    EXPECT_FALSE(AreProfileNamesValid("V", ""));
-    EXPECT_FALSE(AreProfileNamesValid("V]", "K"));
-    EXPECT_FALSE(AreProfileNamesValid("V", "K=1"));
-    EXPECT_FALSE(AreProfileNamesValid("V", ";K"));
-    EXPECT_FALSE(AreProfileNamesValid("V", "[K"));
-    EXPECT_FALSE(AreProfileNamesValid(" V", "K"));
-    EXPECT_FALSE(AreProfileNamesValid("V", "K\n"));
-    EXPECT_TRUE(IsProfileLineSafe("C:\\a b\t\"q\""));
-    EXPECT_FALSE(IsProfileLineSafe("a\nb"));
-    EXPECT_FALSE(IsProfileLineSafe("a\rb"));
-    EXPECT_FALSE(IsProfileLineSafe(std::string("a\0b", 3)));
-}
-
 // The part of `before` that a change replaced must lie within one line: the
 // bytes before and after the change are the old ones.
 void ExpectOnlyOneLineChanged(const std::string& before, const std::string& after) {
