@@ -62,7 +62,7 @@ TEST_F(AppSettingsTest, EverySettingSurvivesARoundTrip) {
 
 TEST_F(AppSettingsTest, HandWrittenFileIsReadAndItsOtherLinesKept) {
     const std::string handWritten =
-        "# not a comment to Windows, just a line\n"
+        "# only a semicolon starts a comment: this is an ordinary line\n"
         "[vantorel]\n"
         "maxfiles = 3\n"
         "DefPath=\"/tmp\"\n"
@@ -76,7 +76,7 @@ TEST_F(AppSettingsTest, HandWrittenFileIsReadAndItsOtherLinesKept) {
 
     ASSERT_TRUE(SaveSettings());
     EXPECT_EQ(ReadBytes(iniPath),
-              "# not a comment to Windows, just a line\n"
+              "# only a semicolon starts a comment: this is an ordinary line\n"
               "[vantorel]\n"
               "maxfiles = 3\n"
               "DefPath=/tmp\n"
