@@ -67,7 +67,9 @@ TEST(ContentRange, HostileTextIsHandled) {
         ContentRange r{};
         if (ParseContentRange(text.c_str(), &r)) {
             EXPECT_LE(r.start, r.end) << text;
-            if (r.total != SIZE_UNKNOWN) EXPECT_LT(r.end, r.total) << text;
+            if (r.total != SIZE_UNKNOWN) {
+                EXPECT_LT(r.end, r.total) << text;
+            }
         }
     }
 }

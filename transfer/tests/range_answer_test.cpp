@@ -47,7 +47,9 @@ TEST_P(RangeAnswerTest, FileHoldsOnlyCorrectlyPlacedBytes) {
 
     EXPECT_EQ(t.Go(), c.expectedResult);
     EXPECT_EQ(ReadWholeFile(out), Body(0, c.expectedLength));
-    if (c.expectedResult == RESULT_OK) EXPECT_EQ(t.received.load(), c.expectedLength);
+    if (c.expectedResult == RESULT_OK) {
+        EXPECT_EQ(t.received.load(), c.expectedLength);
+    }
 }
 
 INSTANTIATE_TEST_SUITE_P(
