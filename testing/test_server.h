@@ -35,11 +35,13 @@ struct RecordedRequest {
 
 // What the server answers for one path. Every answer carries "Connection: close"
 // and its connection ends after it; the server reads one request per connection.
+// Every member has a default, so designated initialisers (Route{.size = 10}) pass
+// -Wmissing-field-initializers.
 struct Route {
     int status = 200;
     // Length of the generated resource (Body(0, size)), unless `body` is given.
     std::uint64_t size = 0;
-    std::optional<std::string> body;
+    std::optional<std::string> body{};
     // Sends "Accept-Ranges: bytes" and answers a "Range: bytes=N-" request with 206,
     // the body from N and "Content-Range: bytes N-(size-1)/size". A range start at
     // or past the end gets 416. Only status 200 routes honour Range ("bytes=N-" and
@@ -51,11 +53,11 @@ struct Route {
     // Forced Content-Range value on every answer; the body then starts at
     // `bodyOffset` and runs to the end of the resource. The status stays the
     // route's own (set 206 where the test wants one).
-    std::optional<std::string> contentRange;
+    std::optional<std::string> contentRange{};
     std::uint64_t bodyOffset = 0;
     // Content-Length header text in place of the real one; "" leaves it out. The
     // body sent stays the same, so a wrong value leaves the client short or over.
-    std::optional<std::string> contentLength;
+    std::optional<std::string> contentLength{};
     enum class Framing { Length, Close, Chunked };
     // Length: Content-Length; Close: no length, the body ends with the connection;
     // Chunked: Transfer-Encoding: chunked.
@@ -63,22 +65,22 @@ struct Route {
     // After this many body bytes: hold the connection open and silent until the
     // server stops (or DropAll, or the client closes). A count equal to the body's
     // length stalls before the end of the framing (chunked terminator, close).
-    std::optional<std::uint64_t> stallAfter;
+    std::optional<std::uint64_t> stallAfter{};
     // After this many body bytes: close the connection (over TLS without
     // close_notify). Counts past the body's length do nothing.
-    std::optional<std::uint64_t> dropAfter;
+    std::optional<std::uint64_t> dropAfter{};
     // Sends the body at this rate; 0 as fast as the socket takes it.
     std::uint64_t bytesPerSecond = 0;
     // Last-Modified header value; "" sends none.
-    std::string lastModified;
+    std::string lastModified{};
     // Location header (use with a 3xx status).
-    std::string location;
+    std::string location{};
     // More header lines, each "Name: value" without line end.
-    std::vector<std::string> extraHeaders;
+    std::vector<std::string> extraHeaders{};
     // Reads the request and never answers.
     bool neverAnswer = false;
     // Answers with exactly these bytes (status line, headers and body) instead.
-    std::optional<std::string> raw;
+    std::optional<std::string> raw{};
 };
 
 class TestServer {

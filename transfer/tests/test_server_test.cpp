@@ -81,14 +81,6 @@ Reply FetchWithHeader(const std::string& url, const char* header) {
     return reply;
 }
 
-// A route with some fields changed (designated initialisers would trip
-// -Wmissing-field-initializers).
-Route Make(const std::function<void(Route&)>& edit) {
-    Route route;
-    edit(route);
-    return route;
-}
-
 // Waits (bounded) for something another thread brings about.
 bool Eventually(const std::function<bool()>& condition) {
     for (int i = 0; i < 10000 && !condition(); ++i) {
@@ -211,14 +203,8 @@ TEST(TestServer, FramesGeneratedAndExplicitBodies) {
         const std::string explicitBody = std::string(300000, 'x') + "end";
         for (const FramingCase& c : kFramings) {
             SCOPED_TRACE(testing::Message() << "framing " << int(c.framing) << " https " << https);
-            server.Set("/gen", Make([&](Route& r) {
-                           r.size = 300000;
-                           r.framing = c.framing;
-                       }));
-            server.Set("/text", Make([&](Route& r) {
-                           r.body = explicitBody;
-                           r.framing = c.framing;
-                       }));
+            server.Set("/gen", Route{.size = 300000, .framing = c.framing});
+            server.Set("/text", Route{.body = explicitBody, .framing = c.framing});
             const auto trust = [&](CURL* curl) {
                 curl_easy_setopt(curl, CURLOPT_CAINFO, server.CaFile().c_str());
             };
@@ -238,16 +224,8 @@ TEST(TestServer, DropsAndStallsAfterTheScriptedByteCount) {
     TestServer server;
     for (const FramingCase& c : kFramings) {
         SCOPED_TRACE(testing::Message() << "framing " << int(c.framing));
-        server.Set("/drop", Make([&](Route& r) {
-                       r.size = 300000;
-                       r.framing = c.framing;
-                       r.dropAfter = 100000;
-                   }));
-        server.Set("/stall", Make([&](Route& r) {
-                       r.size = 300000;
-                       r.framing = c.framing;
-                       r.stallAfter = 70000;
-                   }));
+        server.Set("/drop", Route{.size = 300000, .framing = c.framing, .dropAfter = 100000});
+        server.Set("/stall", Route{.size = 300000, .framing = c.framing, .stallAfter = 70000});
         const Reply dropped = Fetch(server.Url("/drop"));
         // Without a length the client cannot tell a drop from the body's end.
         if (c.framing != Route::Framing::Close) {
@@ -275,15 +253,10 @@ TEST(TestServer, DropsAndStallsAfterTheScriptedByteCount) {
 
 TEST(TestServer, RecordsRequestsAndFollowsScripts) {
     TestServer server;
-    server.Set("/old", Make([&](Route& r) {
-                   r.status = 302;
-                   r.location = "/new?x=1";
-               }));
-    server.Set("/new", Make([](Route& r) {
-                   r.size = 64;
-                   r.lastModified = "Wed, 21 Oct 2015 07:28:00 GMT";
-                   r.extraHeaders = {"X-Test: one", "X-Other: two"};
-               }));
+    server.Set("/old", Route{.status = 302, .location = "/new?x=1"});
+    server.Set("/new", Route{.size = 64,
+                             .lastModified = "Wed, 21 Oct 2015 07:28:00 GMT",
+                             .extraHeaders = {"X-Test: one", "X-Other: two"}});
     const Reply moved = FetchWithHeader(server.Url("/old#frag"), "X-Client: hello");
     EXPECT_EQ(moved.status, 302);
     EXPECT_EQ(moved.Header("Location"), "/new?x=1");
@@ -315,16 +288,9 @@ TEST(TestServer, RecordsRequestsAndFollowsScripts) {
 
 TEST(TestServer, ServesSequencesRawAnswersAndRateLimitedBodies) {
     TestServer server;
-    server.SetSequence(
-        "/flaky", {Make([&](Route& r) { r.status = 503; }), Make([&](Route& r) { r.status = 500; }),
-                   Make([&](Route& r) { r.size = 10; })});
-    server.Set("/raw", Make([&](Route& r) {
-                   r.raw = "HTTP/1.1 200 OK\r\nContent-Length: 3\r\nX-Raw: 1\r\n\r\nabc";
-               }));
-    server.Set("/slow", Make([&](Route& r) {
-                   r.size = 20000;
-                   r.bytesPerSecond = 400000;
-               }));
+    server.SetSequence("/flaky", {Route{.status = 503}, Route{.status = 500}, Route{.size = 10}});
+    server.Set("/raw", Route{.raw = "HTTP/1.1 200 OK\r\nContent-Length: 3\r\nX-Raw: 1\r\n\r\nabc"});
+    server.Set("/slow", Route{.size = 20000, .bytesPerSecond = 400000});
     for (const long expected : {503L, 500L, 200L, 200L}) {
         EXPECT_EQ(Fetch(server.Url("/flaky")).status, expected);
     }
@@ -336,7 +302,7 @@ TEST(TestServer, ServesSequencesRawAnswersAndRateLimitedBodies) {
 
 TEST(TestServer, ServesManyClientsAtOnce) {
     TestServer server;
-    server.Set("/big", Make([&](Route& r) { r.size = 1 << 18; }));
+    server.Set("/big", Route{.size = 1 << 18});
     const std::string expected = Body(0, 1 << 18);
     std::vector<std::thread> clients;
     std::atomic<int> good{0};
@@ -367,7 +333,7 @@ TEST(TestServer, HttpsTrustsOnlyTheGoodCertificateThroughTheTestCa) {
     for (const auto& c : cases) {
         SCOPED_TRACE(int(c.cert));
         TestServer server(TestServer::Mode::Https, c.cert);
-        server.Set("/secure", Make([&](Route& r) { r.size = 5000; }));
+        server.Set("/secure", Route{.size = 5000});
         ASSERT_EQ(server.Url("/secure").rfind("https://127.0.0.1:", 0), 0u);
         const Reply reply = Fetch(server.Url("/secure"), [&](CURL* curl) {
             curl_easy_setopt(curl, CURLOPT_CAINFO, server.CaFile().c_str());
@@ -382,11 +348,8 @@ TEST(TestServer, HttpsTrustsOnlyTheGoodCertificateThroughTheTestCa) {
 
 TEST(TestServer, DropAllAndTheDestructorEndEveryConnection) {
     auto server = std::make_unique<TestServer>();
-    server->Set("/stall", Make([&](Route& r) {
-                    r.size = 100000;
-                    r.stallAfter = 1000;
-                }));
-    server->Set("/never", Make([&](Route& r) { r.neverAnswer = true; }));
+    server->Set("/stall", Route{.size = 100000, .stallAfter = 1000});
+    server->Set("/never", Route{.neverAnswer = true});
     const std::string stallUrl = server->Url("/stall");
     const std::string neverUrl = server->Url("/never");
 
@@ -399,12 +362,9 @@ TEST(TestServer, DropAllAndTheDestructorEndEveryConnection) {
     server->DropAll();
     first.join();
     EXPECT_EQ(dropped, CURLE_PARTIAL_FILE);
-    server->Set("/stall", Make([&](Route& r) { r.size = 10; }));
+    server->Set("/stall", Route{.size = 10});
     EXPECT_EQ(Fetch(stallUrl).body, Body(0, 10));
-    server->Set("/stall", Make([&](Route& r) {
-                    r.size = 100000;
-                    r.stallAfter = 1000;
-                }));
+    server->Set("/stall", Route{.size = 100000, .stallAfter = 1000});
 
     // The destructor ends stalled, never-answered and silent connections; the
     // clients would otherwise wait out their 30-second limit.
