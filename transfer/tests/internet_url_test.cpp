@@ -1,6 +1,7 @@
 // URL splitting and request-line escaping.
 #include <gtest/gtest.h>
 
+#include <cctype>
 #include <string>
 
 #include "internet.h"
@@ -20,6 +21,8 @@ struct SplitCase {
     const char* extra;
     Scheme id;
 };
+
+void PrintTo(const SplitCase& c, std::ostream* os) { *os << c.url; }
 
 class CrackUrlSplits : public ::testing::TestWithParam<SplitCase> {};
 
@@ -67,7 +70,15 @@ INSTANTIATE_TEST_SUITE_P(
         SplitCase{"http://[::1]:8080/", "http", "[::1]", 8080, "", "", "/", "", Scheme::Http},
         // Other schemes split, so the caller can refuse them itself.
         SplitCase{"ftp://h/x", "ftp", "h", 21, "", "", "/x", "", Scheme::Unknown},
-        SplitCase{"foo://h/x", "foo", "h", 0, "", "", "/x", "", Scheme::Unknown}));
+        SplitCase{"foo://h/x", "foo", "h", 0, "", "", "/x", "", Scheme::Unknown}),
+    [](const ::testing::TestParamInfo<SplitCase>& info) {
+        // The URL's letters and digits make a stable, readable name.
+        std::string name = std::to_string(info.index) + "_";
+        for (const char* c = info.param.url; *c != '\0'; ++c) {
+            if (std::isalnum(static_cast<unsigned char>(*c))) name.push_back(*c);
+        }
+        return name;
+    });
 
 TEST(CrackUrl, RefusesWhatIsNotAUrl) {
     const char* const notUrls[] = {

@@ -1,0 +1,127 @@
+// The three kinds of internet object and the request's transfer state.
+//
+// A request owns one multi handle and, per redirect hop, one easy handle. Only the
+// thread that calls HttpSendRequest, the queries and InternetReadFile (the fetch's
+// worker) drives them; another thread touches the request only through Close,
+// which wakes the multi with curl_multi_wakeup, and through the last Release,
+// which frees it once no one else holds it.
+#pragma once
+
+#include <curl/curl.h>
+
+#include <cstddef>
+#include <memory>
+#include <string>
+#include <string_view>
+#include <utility>
+#include <vector>
+
+#include "brindlex/vbrindlex.h"
+#include "internet_object.h"
+
+namespace brindlex::net {
+
+class Session final : public VInternetObject {
+public:
+    explicit Session(std::string agentText)
+        : VInternetObject(Kind::Session, nullptr), agent(std::move(agentText)) {}
+    const std::string agent;
+};
+
+class Connection final : public VInternetObject {
+public:
+    Connection(Session* session, std::string hostName, unsigned portNumber, std::string userName,
+               std::string passwordText)
+        : VInternetObject(Kind::Connection, session),
+          host(std::move(hostName)),
+          port(portNumber),
+          user(std::move(userName)),
+          password(std::move(passwordText)) {}
+    const Session& session() const { return *static_cast<const Session*>(parent()); }
+    const std::string host;
+    const unsigned port;
+    const std::string user;
+    const std::string password;
+};
+
+class Request final : public VInternetObject {
+public:
+    // Request target as it goes on the wire; referer null for none.
+    Request(Connection* connection, std::string target, const char* referer, bool secure);
+    ~Request() override;
+
+    // False when libcurl could not give the handles; the request is then unusable.
+    bool valid() const { return multi_ != nullptr && body_ != nullptr; }
+
+    // Worker thread.
+    bool Send(const char* headers);
+    bool Read(void* buf, std::size_t want, std::size_t* got);
+    // The final answer's status; false before its headers are complete.
+    bool Status(unsigned long* code) const;
+    // The first header called `name` (case-insensitive), value trimmed; null when
+    // absent or when the final answer's headers are not complete.
+    const std::string* Header(std::string_view name) const;
+
+private:
+    // Any thread, under the parent's child lock or the closer's reference.
+    void WakeSelf() override { curl_multi_wakeup(multi_); }
+
+    const Connection& connection() const { return *static_cast<const Connection*>(parent()); }
+
+    // internet_request.cpp: one hop on a fresh easy handle.
+    bool StartHop(const std::string& url, bool customTarget, bool sendCredentials);
+    void EndHop();
+    bool BuildHeaderList(const char* headers);
+    // internet_send.cpp
+    std::string OriginUrl() const;
+    bool NextHop(std::string* url, bool* sameOrigin) const;
+    // internet_body.cpp: one round of libcurl's work; false when the multi failed.
+    bool Perform();
+    void WaitForActivity();
+    static std::size_t OnBody(char* data, std::size_t size, std::size_t count, void* self);
+    // internet_headers.cpp
+    static std::size_t OnHeader(char* data, std::size_t size, std::size_t count, void* self);
+    void OnHeaderLine(std::string_view line);
+
+    static constexpr std::size_t kBodyCapacity = 256 * 1024;
+    static constexpr int kMaxRedirects = 10;
+
+    CURLM* const multi_;
+    CURL* easy_ = nullptr;
+    curl_slist* headerList_ = nullptr;
+    const std::string target_;
+    const bool hasReferer_;
+    const std::string referer_;
+    const bool secure_;
+    bool refererInHeaders_ = false;
+    bool sent_ = false;
+    // "scheme://host:port" of the first hop, and the URL of the current hop, for
+    // resolving a relative Location.
+    std::string origin_;
+    std::string currentUrl_;
+
+    // Answer of the current hop, reset at each status line.
+    long status_ = 0;
+    bool headersDone_ = false;
+    std::vector<std::pair<std::string, std::string>> headers_;
+
+    // Transfer end of the current hop.
+    bool done_ = false;
+    CURLcode doneCode_ = CURLE_OK;
+
+    // Body bytes not yet read: [bodyHead_, bodyTail_) of body_. libcurl is paused
+    // when a chunk does not fit and resumed once the reader has emptied the buffer.
+    std::unique_ptr<char[]> body_;
+    std::size_t bodyCapacity_ = kBodyCapacity;
+    std::size_t bodyHead_ = 0;
+    std::size_t bodyTail_ = 0;
+    bool paused_ = false;
+};
+
+// The request behind a handle; null for null or for another kind of handle.
+inline Request* AsRequest(VHINTERNET handle) {
+    if (handle == nullptr || handle->kind != VInternetObject::Kind::Request) return nullptr;
+    return static_cast<Request*>(handle);
+}
+
+}  // namespace brindlex::net

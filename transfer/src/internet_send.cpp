@@ -1,0 +1,129 @@
+// Sending a request and following its redirects.
+#include <curl/curl.h>
+
+#include <memory>
+#include <string>
+
+#include "internet.h"
+#include "internet_request.h"
+
+namespace brindlex::net {
+
+namespace {
+
+struct UrlDeleter {
+    void operator()(CURLU* u) const { curl_url_cleanup(u); }
+};
+using UrlPtr = std::unique_ptr<CURLU, UrlDeleter>;
+
+std::string TakeString(char* text) {
+    std::string out = text != nullptr ? text : "";
+    curl_free(text);
+    return out;
+}
+
+// "scheme://host:port" of a parsed URL, the port filled in when the URL has
+// none; "" when a part is missing.
+std::string OriginOf(CURLU* url) {
+    char *scheme = nullptr, *host = nullptr, *port = nullptr;
+    curl_url_get(url, CURLUPART_SCHEME, &scheme, 0);
+    curl_url_get(url, CURLUPART_HOST, &host, 0);
+    curl_url_get(url, CURLUPART_PORT, &port, CURLU_DEFAULT_PORT);
+    const bool whole = scheme != nullptr && host != nullptr && port != nullptr;
+    std::string origin = TakeString(scheme) + "://" + TakeString(host) + ":" + TakeString(port);
+    return whole ? origin : std::string();
+}
+
+bool IsFollowedRedirect(long status) {
+    return status == 301 || status == 302 || status == 303 || status == 307 || status == 308;
+}
+
+}  // namespace
+
+// "scheme://host:port" of the connection, checked by libcurl's URL parser so that
+// a host name can never smuggle a path or user into the URL; "" when it is not
+// a usable host.
+std::string Request::OriginUrl() const {
+    UrlPtr url(curl_url());
+    if (!url) return {};
+    std::string host = connection().host;
+    if (host.find(':') != std::string::npos && host.front() != '[') host = "[" + host + "]";
+    if (curl_url_set(url.get(), CURLUPART_SCHEME, secure_ ? "https" : "http", 0) != CURLUE_OK ||
+        curl_url_set(url.get(), CURLUPART_HOST, host.c_str(), 0) != CURLUE_OK) {
+        return {};
+    }
+    // Port 0 stands for the scheme's own port.
+    if (connection().port != 0 &&
+        curl_url_set(url.get(), CURLUPART_PORT, std::to_string(connection().port).c_str(), 0) !=
+            CURLUE_OK) {
+        return {};
+    }
+    return OriginOf(url.get());
+}
+
+// The URL the current hop's Location points to, resolved against the hop's own
+// URL; false when there is none or it leads outside HTTP and HTTPS (the redirect
+// is then the final answer). sameOrigin tells whether it stays on the origin the
+// credentials were given for.
+bool Request::NextHop(std::string* next, bool* sameOrigin) const {
+    const std::string* location = Header("Location");
+    if (location == nullptr || location->empty()) return false;
+    UrlPtr url(curl_url());
+    if (!url) return false;
+    const unsigned base = CURLU_NON_SUPPORT_SCHEME | CURLU_ALLOW_SPACE;
+    if (curl_url_set(url.get(), CURLUPART_URL, currentUrl_.c_str(), base | CURLU_PATH_AS_IS) !=
+            CURLUE_OK ||
+        curl_url_set(url.get(), CURLUPART_URL, location->c_str(), base | CURLU_URLENCODE) !=
+            CURLUE_OK) {
+        return false;
+    }
+    char* scheme = nullptr;
+    curl_url_get(url.get(), CURLUPART_SCHEME, &scheme, 0);
+    const std::string schemeText = TakeString(scheme);
+    if (!curl_strequal(schemeText.c_str(), "http") && !curl_strequal(schemeText.c_str(), "https")) {
+        return false;
+    }
+    char* text = nullptr;
+    if (curl_url_get(url.get(), CURLUPART_URL, &text, 0) != CURLUE_OK) return false;
+    *next = TakeString(text);
+    *sameOrigin = curl_strequal(OriginOf(url.get()).c_str(), origin_.c_str());
+    return true;
+}
+
+// Worker thread. Drives the transfer until the final answer's headers are in,
+// following at most kMaxRedirects redirects; after that many the last redirect is
+// the final answer.
+bool Request::Send(const char* headers) {
+    if (IsClosed() || sent_) return false;
+    sent_ = true;
+    origin_ = OriginUrl();
+    if (origin_.empty() || !BuildHeaderList(headers)) return false;
+    if (!StartHop(origin_ + "/", true, true)) return false;
+    // What a relative Location is resolved against.
+    currentUrl_ = origin_ + (target_.front() == '/' ? "" : "/") + target_;
+    int redirects = 0;
+    for (;;) {
+        if (IsClosed() || !Perform()) return false;
+        if (headersDone_) {
+            std::string next;
+            bool sameOrigin = false;
+            if (redirects == kMaxRedirects || !IsFollowedRedirect(status_) ||
+                !NextHop(&next, &sameOrigin)) {
+                return true;
+            }
+            ++redirects;
+            // Credentials go only back to the origin they came with.
+            if (!StartHop(next, false, sameOrigin)) return false;
+            continue;
+        }
+        if (done_) return false;
+        WaitForActivity();
+    }
+}
+
+bool HttpSendRequest(VHINTERNET request, const char* headers) {
+    Request* r = AsRequest(request);
+    return r != nullptr && r->Send(headers != nullptr ? headers : "");
+}
+
+}  // namespace brindlex::net
