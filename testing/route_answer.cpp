@@ -28,12 +28,12 @@ std::optional<ByteRange> ParseRange(const std::string& header) {
         strncasecmp(header.c_str(), kPrefix.data(), kPrefix.size()) != 0) {
         return {};
     }
-    const std::string_view spec = std::string_view(header).substr(kPrefix.size());
-    const std::size_t dash = spec.find('-');
+    const std::string_view ranges = std::string_view(header).substr(kPrefix.size());
+    const std::size_t dash = ranges.find('-');
     if (dash == std::string_view::npos) return {};
-    const auto first = ParseNumber(spec.substr(0, dash));
+    const auto first = ParseNumber(ranges.substr(0, dash));
     if (!first) return {};
-    const std::string_view lastText = spec.substr(dash + 1);
+    const std::string_view lastText = ranges.substr(dash + 1);
     if (lastText.empty()) return ByteRange{*first, {}};
     const auto last = ParseNumber(lastText);
     if (!last || *last < *first) return {};

@@ -59,7 +59,7 @@ void AddExtension(X509* cert, X509V3_CTX* context, int nid, const char* value) {
     X509_EXTENSION_free(extension);
 }
 
-struct CertSpec {
+struct CertRequest {
     const char* commonName;
     const char* subjectAltName;  // null for the CA
     long notBefore;              // seconds from now
@@ -69,13 +69,14 @@ struct CertSpec {
 
 // Makes a certificate for `subjectKey`, signed by `issuer` with `issuerKey`, or
 // self-signed when `issuer` is null.
-CertPtr MakeCert(const CertSpec& spec, EVP_PKEY* subjectKey, X509* issuer, EVP_PKEY* issuerKey) {
+CertPtr MakeCert(const CertRequest& wanted, EVP_PKEY* subjectKey, X509* issuer,
+                 EVP_PKEY* issuerKey) {
     CertPtr cert(X509_new());
     X509* x = cert.get();
     if (x == nullptr || X509_set_version(x, X509_VERSION_3) != 1 ||
-        ASN1_INTEGER_set(X509_get_serialNumber(x), spec.serial) != 1 ||
-        X509_gmtime_adj(X509_getm_notBefore(x), spec.notBefore) == nullptr ||
-        X509_gmtime_adj(X509_getm_notAfter(x), spec.notAfter) == nullptr ||
+        ASN1_INTEGER_set(X509_get_serialNumber(x), wanted.serial) != 1 ||
+        X509_gmtime_adj(X509_getm_notBefore(x), wanted.notBefore) == nullptr ||
+        X509_gmtime_adj(X509_getm_notAfter(x), wanted.notAfter) == nullptr ||
         X509_set_pubkey(x, subjectKey) != 1) {
         Die("test certificate setup failed");
     }
@@ -83,13 +84,14 @@ CertPtr MakeCert(const CertSpec& spec, EVP_PKEY* subjectKey, X509* issuer, EVP_P
     X509_NAME_add_entry_by_txt(name, "O", MBSTRING_ASC,
                                reinterpret_cast<const unsigned char*>("Vantorel tests"), -1, -1, 0);
     X509_NAME_add_entry_by_txt(name, "CN", MBSTRING_ASC,
-                               reinterpret_cast<const unsigned char*>(spec.commonName), -1, -1, 0);
+                               reinterpret_cast<const unsigned char*>(wanted.commonName), -1, -1,
+                               0);
     X509_set_issuer_name(x, issuer != nullptr ? X509_get_subject_name(issuer) : name);
 
     X509V3_CTX context;
     X509V3_set_ctx_nodb(&context);
     X509V3_set_ctx(&context, issuer != nullptr ? issuer : x, x, nullptr, nullptr, 0);
-    const bool isCa = spec.subjectAltName == nullptr;
+    const bool isCa = wanted.subjectAltName == nullptr;
     if (isCa) {
         AddExtension(x, &context, NID_basic_constraints, "critical,CA:TRUE");
         AddExtension(x, &context, NID_key_usage, "critical,keyCertSign,cRLSign");
@@ -97,7 +99,7 @@ CertPtr MakeCert(const CertSpec& spec, EVP_PKEY* subjectKey, X509* issuer, EVP_P
         AddExtension(x, &context, NID_basic_constraints, "critical,CA:FALSE");
         AddExtension(x, &context, NID_key_usage, "critical,digitalSignature");
         AddExtension(x, &context, NID_ext_key_usage, "serverAuth");
-        AddExtension(x, &context, NID_subject_alt_name, spec.subjectAltName);
+        AddExtension(x, &context, NID_subject_alt_name, wanted.subjectAltName);
     }
     AddExtension(x, &context, NID_subject_key_identifier, "hash");
     AddExtension(x, &context, NID_authority_key_identifier, "keyid:always");
