@@ -5,7 +5,10 @@
 // watch any number of them at once without timers.
 //
 // Every function may be called from any thread. A null handle is never waited on:
-// waiting on it fails at once, and closing it does nothing.
+// waiting on it fails at once, and closing it does nothing. A handle must not be
+// closed while another call on it runs or may still begin, with one exception: once
+// a wait (or VIsSignalled) has seen it signalled, it may be closed even though the
+// VSetEvent that signalled it may not have returned yet.
 #pragma once
 
 #include <functional>
@@ -38,7 +41,9 @@ bool VIsSignalled(VHANDLE handle);
 unsigned long VWait(VHANDLE handle, unsigned long timeoutMs);
 
 // The descriptor that is readable while the handle is signalled; -1 for null.
-// Watch it for readability only: never read or write it directly.
+// Watch it for readability only: never read or write it directly. An automatic
+// event stays readable until a VWait consumes it, and an ended thread's stays
+// readable for good, so a watcher must consume or stop watching.
 int VHandleFd(VHANDLE handle);
 
 // Starts `procedure` on a new thread. The handle becomes signalled once the
