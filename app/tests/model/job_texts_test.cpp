@@ -192,11 +192,4 @@ TEST(LastErrorText, LabelAndTheCountBeforeTheChange) {
     EXPECT_EQ(job.tries, 41);
 }
 
-TEST(JobTexts, ANewJob) {
-    DownloadJob job;
-    EXPECT_STREQ(StatusText(&job), "Wait");
-    EXPECT_STREQ(LastErrorText(&job), "");
-    EXPECT_EQ(job.totalSize.load(), 0u);  // the Size column then shows "?"
-}
-
 }  // namespace

@@ -36,9 +36,9 @@ protected:
 
     // Bytes that matter to the reader come up often; the rest covers all 256.
     char RandomByte() {
-        static const char kSpecial[] = {'"', '"', ' ', '\r', '\n', '\0', 'a', 'Z'};
+        static const char kReaderBytes[] = {'"', '"', ' ', '\r', '\n', '\0', 'a', 'Z'};
         if (Below(2) == 0) {
-            return kSpecial[Below(sizeof kSpecial)];
+            return kReaderBytes[Below(sizeof kReaderBytes)];
         }
         return static_cast<char>(Below(256));
     }
