@@ -49,6 +49,8 @@ bool IsContinuationByte(char c) { return (static_cast<unsigned char>(c) & 0xC0) 
 }  // namespace
 
 std::string CutDialogText(std::string_view text, std::size_t maxBytes) {
+    // A narrow string ends at its first NUL, whatever a pasted text held after it.
+    text = text.substr(0, text.find('\0'));
     if (text.size() <= maxBytes) {
         return std::string(text);
     }

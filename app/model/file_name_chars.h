@@ -36,8 +36,9 @@ std::string ProposeFileName(std::string_view url);
 // with every byte that fails IsFileNameChar replaced by '-'.
 std::string CleanFileName(std::string_view name);
 
-// `text` cut to at most `maxBytes` bytes, the way a fixed buffer reads an edit box,
-// but never inside a multi-byte UTF-8 character (the partial character is dropped).
+// `text` cut to at most `maxBytes` bytes, the way a fixed buffer reads an edit box
+// (and at its first NUL), but never inside a multi-byte UTF-8 character: the
+// partial character is dropped.
 std::string CutDialogText(std::string_view text, std::size_t maxBytes);
 
 // Characters (UTF-8 code points) in `text`: what the URL length test counts.

@@ -82,6 +82,7 @@ TEST(CutDialogTextTest, NeverSplitsACharacter) {
     EXPECT_EQ(CutDialogText(four, 4), "x");
     EXPECT_EQ(CutDialogText(four, 5), "x\xF0\x9F\x98\x80");
     EXPECT_EQ(CutDialogText(std::string(1500, 'u'), kDialogTextMax).size(), 1023u);
+    EXPECT_EQ(CutDialogText(std::string("ab\0cd", 5), 10), "ab");
 }
 
 TEST(DialogTextLengthTest, CountsCharacters) {
@@ -166,9 +167,11 @@ TEST(DialogTextFuzzTest, PropertiesHoldForRandomBytes) {
 
         const std::size_t limit = random() % 45;
         const std::string cut = CutDialogText(text, limit);
+        const std::size_t untilNul = std::min(text.find('\0'), text.size());
         ASSERT_LE(cut.size(), limit);
         ASSERT_EQ(text.compare(0, cut.size(), cut), 0);
-        ASSERT_GE(cut.size() + 3, std::min(limit, text.size()));
+        ASSERT_GE(cut.size() + 3, std::min(limit, untilNul));
+        ASSERT_LE(cut.size(), untilNul);
 
         std::smatch match;
         int expected = 0;

@@ -1,0 +1,215 @@
+// Beyond the five texts: the Status cell's progress bar, the speed tooltip of a
+// running row, and New File for a URL dropped on the window.
+#include "job_list_extras.h"
+
+#include <QDropEvent>
+#include <QImage>
+#include <QLineEdit>
+#include <QMimeData>
+#include <QPainter>
+#include <QStandardItemModel>
+#include <QStyleOptionViewItem>
+#include <QTreeWidget>
+#include <QUrl>
+#include <string>
+
+#include "job_view.h"
+#include "main_window.h"
+#include "modal_driver.h"
+#include "new_file_dialog.h"
+#include "speed_tips.h"
+#include "status_delegate.h"
+#include "ui_fixture.h"
+#include "url_drop.h"
+
+namespace vtest {
+namespace {
+
+class JobListExtrasTest : public UiTest {
+protected:
+    ModalGuard guard;
+};
+
+TEST_F(JobListExtrasTest, ProgressFractionOnlyWhileDataArrivesWithAKnownLength) {
+    struct Case {
+        long long status;
+        std::uint64_t total;
+        double fraction;
+    };
+    const Case cases[] = {
+        {0, 1000, 0.0},
+        {250, 1000, 0.25},
+        {1000, 1000, 1.0},
+        {1500, 1000, 1.0},
+        {250, SIZE_UNKNOWN, -1.0},
+        {250, 0, -1.0},
+        {STATUS_WAIT, 1000, -1.0},
+        {STATUS_OPENING, 1000, -1.0},
+        {STATUS_DONE, 1000, -1.0},
+        {STATUS_FAILED, 1000, -1.0},
+    };
+    DownloadJob job;
+    for (const Case& c : cases) {
+        job.status = c.status;
+        job.totalSize = c.total;
+        EXPECT_DOUBLE_EQ(ProgressFraction(job), c.fraction) << c.status << "/" << c.total;
+    }
+}
+
+// Paints one Status cell holding `text` and, when given, a fraction, and returns it.
+QImage PaintCell(const QVariant& fraction, bool selected) {
+    QStandardItemModel model(1, 1);
+    model.setData(model.index(0, 0), QStringLiteral("x"));
+    model.setData(model.index(0, 0), fraction, kProgressRole);
+    StatusDelegate delegate;
+    QStyleOptionViewItem option;
+    option.rect = QRect(0, 0, 204, 24);
+    option.state = QStyle::State_Enabled | (selected ? QStyle::State_Selected : QStyle::State_None);
+    option.palette.setColor(QPalette::Highlight, Qt::blue);
+    option.palette.setColor(QPalette::HighlightedText, Qt::white);
+    option.palette.setColor(QPalette::Midlight, Qt::lightGray);
+    QImage image(option.rect.size(), QImage::Format_RGB32);
+    image.fill(Qt::white);
+    QPainter painter(&image);
+    delegate.paint(&painter, option, model.index(0, 0));
+    return image;
+}
+
+TEST_F(JobListExtrasTest, BarAlongTheBottomOfTheCellFilledToTheFraction) {
+    // The bar's row of pixels: 3 high, 1 above the bottom, 2 in from each side.
+    const int y = 24 - 1 - StatusDelegate::kBarMargin - 1;
+    const QImage half = PaintCell(0.5, false);
+    EXPECT_EQ(QColor(half.pixel(10, y)), QColor(Qt::blue));
+    EXPECT_EQ(QColor(half.pixel(99, y)), QColor(Qt::blue));
+    EXPECT_EQ(QColor(half.pixel(104, y)), QColor(Qt::lightGray));
+    EXPECT_EQ(QColor(half.pixel(190, y)), QColor(Qt::lightGray));
+    EXPECT_NE(QColor(half.pixel(10, 2)), QColor(Qt::blue));  // only the bottom strip
+
+    const QImage none = PaintCell(QVariant(), false);
+    EXPECT_NE(QColor(none.pixel(10, y)), QColor(Qt::blue));
+    EXPECT_NE(QColor(none.pixel(190, y)), QColor(Qt::lightGray));
+
+    // On a selected row the filled part is in the highlighted text's colour.
+    const QImage selected = PaintCell(1.0, true);
+    EXPECT_EQ(QColor(selected.pixel(190, y)), QColor(Qt::white));
+}
+
+TEST_F(JobListExtrasTest, RowUpdatesStoreTheFractionAndLeaveTheTextAlone) {
+    maxFiles = 0;
+    DownloadJob* job = AddJob("http://127.0.0.1:9/f", "f");
+    MainWindow window;
+    window.show();
+    FillJobView(&window);
+    QTreeWidgetItem* row = window.jobView()->topLevelItem(0);
+    EXPECT_FALSE(row->data(kStatusColumn, kProgressRole).isValid());
+
+    job->totalSize = 2048;
+    job->status = 512;
+    UpdateJobRow(&window, job, 0);
+    EXPECT_EQ(row->text(kStatusColumn), "512b (25.0%)");
+    EXPECT_DOUBLE_EQ(row->data(kStatusColumn, kProgressRole).toDouble(), 0.25);
+
+    job->status = 1024;
+    RefreshJobView(&window);
+    EXPECT_DOUBLE_EQ(row->data(kStatusColumn, kProgressRole).toDouble(), 0.5);
+
+    job->status = STATUS_FAILED;
+    RefreshJobView(&window);
+    EXPECT_FALSE(row->data(kStatusColumn, kProgressRole).isValid());
+    job->status = STATUS_WAIT;  // as it was, for the teardown
+}
+
+TEST_F(JobListExtrasTest, SpeedTipForRunningRowsOnly) {
+    maxFiles = 0;
+    DownloadJob* job = AddJob("http://127.0.0.1:9/f", "f");
+    MainWindow window;
+    window.show();
+    FillJobView(&window);
+    SpeedTips* tips = SpeedTips::Of(window.jobView());
+    ASSERT_NE(tips, nullptr);
+
+    job->totalSize = 1 << 20;
+    job->status = 1000;
+    UpdateJobRow(&window, job, 0);
+    EXPECT_EQ(tips->TipFor(job), "");  // one sample: no speed yet
+    QTest::qWait(20);
+    job->status = 5000;
+    UpdateJobRow(&window, job, 0);
+    const QString tip = tips->TipFor(job);
+    EXPECT_TRUE(tip.startsWith("Speed: ")) << tip.toStdString();
+    EXPECT_TRUE(tip.contains("\nTime left: ")) << tip.toStdString();
+    EXPECT_EQ(tips->MeterCount(), 1u);
+    // The column texts are untouched: still five columns, no tooltip stored.
+    EXPECT_EQ(window.jobView()->columnCount(), 5);
+    EXPECT_TRUE(window.jobView()->topLevelItem(0)->toolTip(kStatusColumn).isEmpty());
+
+    job->status = STATUS_FAILED;  // the run ended: its meter goes
+    UpdateJobRow(&window, job, 0);
+    EXPECT_EQ(tips->TipFor(job), "");
+    EXPECT_EQ(tips->MeterCount(), 0u);
+    job->status = STATUS_WAIT;
+}
+
+TEST_F(JobListExtrasTest, DroppedUrlFromLinksOrText) {
+    struct Case {
+        const char* name;
+        QList<QUrl> urls;
+        QString text;
+        QString url;
+    };
+    const Case cases[] = {
+        {"link", {QUrl("http://host/a%20b/file.zip")}, "", "http://host/a%20b/file.zip"},
+        {"link and its text", {QUrl("https://host/x.iso")}, "Get x", "https://host/x.iso"},
+        {"first of several links", {QUrl("http://h/1"), QUrl("http://h/2")}, "", "http://h/1"},
+        {"text", {}, "  http://host/t.txt \n", "http://host/t.txt"},
+        {"first line of text", {}, "http://h/one\r\nhttp://h/two", "http://h/one"},
+        {"blank text", {}, " \n ", ""},
+        {"nothing", {}, "", ""},
+    };
+    for (const Case& c : cases) {
+        QMimeData data;
+        if (!c.urls.isEmpty()) data.setUrls(c.urls);
+        if (!c.text.isEmpty()) data.setText(c.text);
+        EXPECT_EQ(DroppedUrl(&data), c.url) << c.name;
+    }
+    EXPECT_EQ(DroppedUrl(nullptr), "");
+}
+
+TEST_F(JobListExtrasTest, DropOnTheWindowOpensNewFileWithTheUrl) {
+    maxFiles = 0;
+    MainWindow window;
+    window.show();
+    EXPECT_TRUE(window.acceptDrops());
+    QMimeData data;
+    data.setUrls({QUrl("http://127.0.0.1:9/pub/tool.tar.gz")});
+    const QPoint inside = window.jobView()->geometry().center();
+
+    QDragEnterEvent enter(inside, Qt::CopyAction, &data, Qt::LeftButton, Qt::NoModifier);
+    QCoreApplication::sendEvent(&window, &enter);
+    EXPECT_TRUE(enter.isAccepted());
+
+    QString url;
+    QString proposed;
+    WhenModal<NewFileDialog>([&](NewFileDialog* dialog) {
+        url = dialog->findChild<QLineEdit*>("urlEdit")->text();
+        proposed = dialog->findChild<QLineEdit*>("fileEdit")->text();
+        dialog->accept();
+    });
+    QDropEvent drop(inside, Qt::CopyAction, &data, Qt::LeftButton, Qt::NoModifier);
+    QCoreApplication::sendEvent(&window, &drop);
+    EXPECT_TRUE(drop.isAccepted());
+    // The dialog opens once the drop has been answered, then the view is refilled.
+    ASSERT_TRUE(LoopUntil([&] { return window.jobView()->topLevelItemCount() == 1; }));
+    EXPECT_EQ(url, "http://127.0.0.1:9/pub/tool.tar.gz");
+    EXPECT_EQ(proposed, "tool.tar.gz");
+    EXPECT_EQ(window.jobView()->topLevelItem(0)->text(kFileColumn), "tool.tar.gz");
+
+    // A drag with nothing to use is refused.
+    QMimeData empty;
+    QDragEnterEvent refused(inside, Qt::CopyAction, &empty, Qt::LeftButton, Qt::NoModifier);
+    QCoreApplication::sendEvent(&window, &refused);
+    EXPECT_FALSE(refused.isAccepted());
+}
+
+}  // namespace
+}  // namespace vtest

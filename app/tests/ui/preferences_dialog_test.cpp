@@ -1,0 +1,255 @@
+// Preferences: its form, the values shown, the digits-only number boxes, the
+// refused folder, the values taken, and the scheduler run on OK.
+#include "preferences_dialog.h"
+
+#include <QClipboard>
+#include <QGuiApplication>
+#include <QLabel>
+#include <QLineEdit>
+#include <QPushButton>
+#include <QTest>
+#include <climits>
+#include <filesystem>
+#include <string>
+#include <vector>
+
+#include "dialog_layout.h"
+#include "dialogs.h"
+#include "job_view.h"
+#include "main_window.h"
+#include "modal_driver.h"
+#include "test_server.h"
+#include "ui_fixture.h"
+
+namespace vtest {
+namespace {
+
+class PreferencesDialogTest : public UiTest {
+protected:
+    static QLineEdit* Box(QDialog& dialog, const char* name) {
+        return dialog.findChild<QLineEdit*>(name);
+    }
+    static void ClickOk(QDialog& dialog) {
+        QTest::mouseClick(dialog.findChild<QPushButton*>("okButton"), Qt::LeftButton);
+    }
+    // Replaces a box's text by typing.
+    static void Retype(QLineEdit* box, const QString& text) {
+        box->selectAll();
+        box->del();
+        QTest::keyClicks(box, text);
+    }
+    // A job whose run goes on for much longer than a test.
+    DownloadJob* AddSlowJob(TestServer& server, const std::string& name) {
+        Route slow;
+        slow.size = 1 << 20;
+        slow.bytesPerSecond = 20000;
+        server.Set("/" + name, slow);
+        return AddJob(server.Url("/" + name), name);
+    }
+
+    ModalGuard guard;
+};
+
+TEST_F(PreferencesDialogTest, FormMatchesTheTemplate) {
+    MainWindow window;
+    window.show();
+    PreferencesDialog dialog(&window);
+    EXPECT_EQ(dialog.windowTitle(), "Preferences");
+    EXPECT_TRUE(dialog.isModal());
+
+    struct LabelCase {
+        const char* label;
+        const char* text;
+        const char* buddy;
+        bool right;
+    };
+    const LabelCase labels[] = {
+        {"maxFilesLabel", "&Max Simultaneous Files:", "maxFilesEdit", true},
+        {"maxTriesLabel", "Max &Tries for failures:", "maxTriesEdit", true},
+        {"folderLabel", "&Default Save Location:", "folderEdit", false},
+    };
+    for (const LabelCase& c : labels) {
+        auto* label = dialog.findChild<QLabel*>(c.label);
+        ASSERT_NE(label, nullptr) << c.label;
+        EXPECT_EQ(label->text(), c.text);
+        ASSERT_NE(label->buddy(), nullptr);
+        EXPECT_EQ(label->buddy()->objectName(), c.buddy);
+        EXPECT_EQ((label->alignment() & Qt::AlignRight) != 0, c.right) << c.label;
+    }
+    EXPECT_EQ(Box(dialog, "folderEdit")->maxLength(), 259);
+    EXPECT_TRUE(dialog.findChild<QPushButton*>("okButton")->isDefault());
+    EXPECT_EQ(dialog.findChild<QPushButton*>("okButton")->text(), "&OK");
+    EXPECT_EQ(dialog.findChild<QPushButton*>("cancelButton")->text(), "&Cancel");
+
+    std::vector<QString> order;
+    QWidget* widget = Box(dialog, "maxFilesEdit");
+    for (int i = 0; i < 5; ++i, widget = widget->nextInFocusChain()) {
+        while (widget->focusPolicy() == Qt::NoFocus) widget = widget->nextInFocusChain();
+        order.push_back(widget->objectName());
+    }
+    EXPECT_EQ(order, (std::vector<QString>{"maxFilesEdit", "maxTriesEdit", "folderEdit", "okButton",
+                                           "cancelButton"}));
+
+    const QSize base = DialogBaseUnits(dialog.font());
+    EXPECT_EQ(dialog.size(), DialogUnitsToPixels(QRect(0, 0, 186, 95), base).size());
+    EXPECT_EQ(Box(dialog, "maxTriesEdit")->geometry(),
+              DialogUnitsToPixels(QRect(101, 23, 37, 12), base));
+    EXPECT_EQ(dialog.findChild<QPushButton*>("cancelButton")->geometry(),
+              DialogUnitsToPixels(QRect(76, 74, 50, 14), base));
+    EXPECT_EQ(dialog.pos(), window.centralWidget()->mapToGlobal(QPoint(0, 0)));
+}
+
+TEST_F(PreferencesDialogTest, ShowsTheSettingsWithLimitsAsUnsignedNumbers) {
+    defPath = "/some/where";
+    maxFiles = 3;
+    maxTries = INT_MIN;  // stored from 2147483648 earlier
+    PreferencesDialog dialog(nullptr);
+    EXPECT_EQ(Box(dialog, "folderEdit")->text(), "/some/where");
+    EXPECT_EQ(Box(dialog, "maxFilesEdit")->text(), "3");
+    EXPECT_EQ(Box(dialog, "maxTriesEdit")->text(), "2147483648");
+    maxTries = -1;
+    PreferencesDialog again(nullptr);
+    EXPECT_EQ(Box(again, "maxTriesEdit")->text(), "4294967295");
+}
+
+TEST_F(PreferencesDialogTest, NumberBoxesTakeOnlyDigits) {
+    PreferencesDialog dialog(nullptr);
+    dialog.show();
+    for (const char* name : {"maxFilesEdit", "maxTriesEdit"}) {
+        QLineEdit* box = Box(dialog, name);
+        box->setFocus();
+        Retype(box, "1a2-3 4.5+");
+        EXPECT_EQ(box->text(), "12345") << name;
+        // A paste holding anything else is refused whole.
+        QGuiApplication::clipboard()->setText("77x");
+        box->paste();
+        EXPECT_EQ(box->text(), "12345") << name;
+        QGuiApplication::clipboard()->setText("6");
+        box->paste();
+        EXPECT_EQ(box->text(), "123456") << name;
+    }
+}
+
+TEST_F(PreferencesDialogTest, FolderThatCannotBeMadeCurrentIsRefusedAndNothingChanges) {
+    defPath = dir.path();
+    maxFiles = 2;
+    maxTries = 4;
+    const std::filesystem::path before = std::filesystem::current_path();
+    WriteWholeFile(dir / "plain.txt", "not a folder");
+    for (const std::string& folder : {dir / "missing", dir / "plain.txt", std::string()}) {
+        PreferencesDialog dialog(nullptr);
+        dialog.show();
+        Box(dialog, "folderEdit")->setText(QString::fromStdString(folder));
+        Box(dialog, "maxFilesEdit")->setText("9");
+        Box(dialog, "maxTriesEdit")->setText("9");
+        std::shared_ptr<SeenMessage> seen = AnswerNextMessage();
+        ClickOk(dialog);
+        ASSERT_TRUE(seen->seen) << folder;
+        EXPECT_EQ(seen->text, "Invalid Directory");
+        EXPECT_EQ(seen->caption, "Vantorel 1.2");
+        EXPECT_EQ(seen->buttons, QMessageBox::Ok);
+        EXPECT_EQ(seen->icon, QMessageBox::NoIcon);
+        EXPECT_TRUE(dialog.isVisible());
+        EXPECT_EQ(Box(dialog, "folderEdit")->text(), QString::fromStdString(folder));
+        EXPECT_EQ(defPath, dir.path());
+        EXPECT_EQ(maxFiles, 2);
+        EXPECT_EQ(maxTries, 4);
+        EXPECT_EQ(std::filesystem::current_path(), before);
+    }
+}
+
+TEST_F(PreferencesDialogTest, OkTakesTheValuesAsTyped) {
+    std::filesystem::create_directory(dir / "sub");
+    std::filesystem::create_directory(dir / "sub/deeper");
+    struct Case {
+        std::string folder;  // relative folders are taken from the current one
+        const char* maxFilesText;
+        const char* maxTriesText;
+        std::string current;  // the current folder afterwards
+        int files;
+        int tries;
+    };
+    const Case cases[] = {
+        {dir / "sub", "3", "0", dir / "sub", 3, 0},
+        {"deeper", "2147483648", "", dir / "sub/deeper", INT_MIN, 0},
+        {"..", "4294967295", "4294967296", dir / "sub", -1, 0},
+        {dir.path(), "007", "12", dir.path(), 7, 12},
+    };
+    maxFiles = 0;  // so no run starts; the scheduler is tested below
+    for (const Case& c : cases) {
+        PreferencesDialog dialog(nullptr);
+        dialog.show();
+        Box(dialog, "folderEdit")->setText(QString::fromStdString(c.folder));
+        Box(dialog, "maxFilesEdit")->setText(c.maxFilesText);
+        Box(dialog, "maxTriesEdit")->setText(c.maxTriesText);
+        ClickOk(dialog);
+        EXPECT_FALSE(dialog.isVisible()) << c.folder;
+        EXPECT_EQ(dialog.result(), 1);
+        EXPECT_EQ(defPath, c.folder);  // as typed, relative or not
+        EXPECT_EQ(maxFiles, c.files) << c.maxFilesText;
+        EXPECT_EQ(maxTries, c.tries) << c.maxTriesText;
+        EXPECT_EQ(std::filesystem::current_path(), std::filesystem::path(c.current));
+    }
+}
+
+TEST_F(PreferencesDialogTest, RaisedLimitStartsMoreRunsAndZeroStartsNone) {
+    TestServer server;
+    DownloadJob* first = AddSlowJob(server, "one.bin");
+    DownloadJob* second = AddSlowJob(server, "two.bin");
+    DownloadJob* third = AddSlowJob(server, "three.bin");
+    defPath = dir.path();
+    maxFiles = 1;
+    MainWindow window;
+    window.show();
+    StartJobs();
+    FillJobView(&window);
+    window.watcher().Sync();
+    ASSERT_NE(first->thread, nullptr);
+    ASSERT_EQ(second->thread, nullptr);
+
+    // Raised to 2: OK starts the second at once.
+    WhenModal<PreferencesDialog>([](PreferencesDialog* dialog) {
+        Retype(Box(*dialog, "maxFilesEdit"), "2");
+        QTest::keyClick(Box(*dialog, "maxFilesEdit"), Qt::Key_Return);
+    });
+    EXPECT_EQ(RunPreferencesDialog(&window), 1);
+    EXPECT_EQ(maxFiles, 2);
+    ASSERT_NE(second->thread, nullptr);
+    EXPECT_EQ(third->thread, nullptr);
+    window.watcher().Sync();
+
+    // Down to 0: when the second run ends, neither it (tries left) nor the third
+    // starts, and the first goes on.
+    WhenModal<PreferencesDialog>([](PreferencesDialog* dialog) {
+        Retype(Box(*dialog, "maxFilesEdit"), "0");
+        ClickOk(*dialog);
+    });
+    EXPECT_EQ(RunPreferencesDialog(&window), 1);
+    EXPECT_EQ(maxFiles, 0);
+    VSetEvent(second->stopEvent);
+    ASSERT_TRUE(LoopUntil([&] { return second->thread == nullptr; }));  // collected
+    EXPECT_EQ(second->status, STATUS_FAILED);
+    EXPECT_EQ(third->thread, nullptr);
+    EXPECT_EQ(third->status, STATUS_WAIT);
+    const long long firstBytes = first->status.load();
+    EXPECT_TRUE(LoopUntil([&] { return first->status.load() > firstBytes + 1000; }));
+    EXPECT_NE(first->thread, nullptr);
+}
+
+TEST_F(PreferencesDialogTest, CancelChangesNothing) {
+    defPath = dir.path();
+    maxFiles = 1;
+    maxTries = 5;
+    WhenModal<PreferencesDialog>([](PreferencesDialog* dialog) {
+        Box(*dialog, "folderEdit")->setText("/");
+        Box(*dialog, "maxFilesEdit")->setText("8");
+        QTest::mouseClick(dialog->findChild<QPushButton*>("cancelButton"), Qt::LeftButton);
+    });
+    EXPECT_EQ(RunPreferencesDialog(nullptr), 0);
+    EXPECT_EQ(defPath, dir.path());
+    EXPECT_EQ(maxFiles, 1);
+    EXPECT_EQ(std::filesystem::current_path(), std::filesystem::path(dir.path()));
+}
+
+}  // namespace
+}  // namespace vtest

@@ -1,0 +1,17 @@
+// What the main window shows beyond the five column texts: a progress bar in the
+// Status cell, the speed tooltip of a running row, and New File for a dropped URL.
+//
+// Threads: user-interface thread only.
+#pragma once
+
+class DownloadJob;
+class MainWindow;
+class QTreeWidgetItem;
+
+// Installs the Status cell's bar, the speed tooltips and the URL drop on `window`
+// and its job list. Once, after the list exists.
+void InstallJobListExtras(MainWindow* window);
+
+// Call wherever a row's Status text is set: stores the fraction the bar draws and
+// gives the job's speed meter a sample. The texts are not touched.
+void NoteJobProgress(QTreeWidgetItem* item, const DownloadJob* job);

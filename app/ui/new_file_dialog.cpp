@@ -1,0 +1,74 @@
+#include "new_file_dialog.h"
+
+#include <QLineEdit>
+#include <QString>
+#include <string>
+
+#include "dialog_layout.h"
+#include "dialogs.h"
+#include "file_name_chars.h"
+#include "job_queue.h"
+#include "list_file.h"
+#include "message_box.h"
+#include "ui_newfile.h"
+
+namespace {
+
+// A box's text as the program's narrow string, cut like the fixed buffer that
+// reads it.
+std::string BoxText(const QLineEdit* box, std::size_t maxBytes) {
+    return CutDialogText(box->text().toStdString(), maxBytes);
+}
+
+}  // namespace
+
+NewFileDialog::NewFileDialog(QWidget* owner) : QDialog(owner), ui_(new Ui::NewFileDialog) {
+    ui_->setupUi(this);
+    // A fixed frame with a caption and a close box: no resizing, no help button.
+    setWindowFlags(Qt::Dialog | Qt::MSWindowsFixedSizeDialogHint | Qt::WindowTitleHint |
+                   Qt::WindowSystemMenuHint | Qt::WindowCloseButtonHint);
+    ScaleToDialogFont(this);
+    PlaceAtOwner(this, owner);
+    // textChanged, not textEdited: the proposal follows every change of the box,
+    // also a URL put there by a drop.
+    connect(ui_->urlEdit, &QLineEdit::textChanged, this, &NewFileDialog::ProposeName);
+    ui_->urlEdit->setFocus();
+}
+
+NewFileDialog::~NewFileDialog() = default;
+
+void NewFileDialog::SetUrl(const QString& url) { ui_->urlEdit->setText(url); }
+
+void NewFileDialog::ProposeName(const QString& url) {
+    const std::string text = CutDialogText(url.toStdString(), kDialogTextMax);
+    ui_->fileEdit->setText(QString::fromStdString(ProposeFileName(text)));
+}
+
+void NewFileDialog::accept() {
+    const std::string url = BoxText(ui_->urlEdit, kDialogTextMax);
+    if (DialogTextLength(url) < kShortestUrl) {
+        ShowMessage(this, "Give me a URL!");
+        return;
+    }
+    auto* job = new DownloadJob();
+    // Neither setter is checked: a job whose copies failed still joins the queue,
+    // and its run reports the problem in the list.
+    job->SetURL(url.c_str());
+    const std::string fileName = CleanFileName(BoxText(ui_->fileEdit, kDialogTextMax));
+    SetJobFileName(job, fileName.c_str());
+    AppendJob(job);
+    SaveJobList();
+    StartJobs();
+    QDialog::accept();
+}
+
+int RunNewFileDialog(QWidget* owner) {
+    NewFileDialog dialog(owner);
+    return dialog.exec() == QDialog::Accepted ? 1 : 0;
+}
+
+int RunNewFileDialogWithUrl(QWidget* owner, const char* url) {
+    NewFileDialog dialog(owner);
+    dialog.SetUrl(QString::fromUtf8(url != nullptr ? url : ""));
+    return dialog.exec() == QDialog::Accepted ? 1 : 0;
+}

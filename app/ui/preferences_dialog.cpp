@@ -1,0 +1,69 @@
+#include "preferences_dialog.h"
+
+#include <unistd.h>
+
+#include <QLineEdit>
+#include <QRegularExpression>
+#include <QRegularExpressionValidator>
+#include <QString>
+#include <cstdint>
+#include <string>
+
+#include "app_settings.h"
+#include "dialog_layout.h"
+#include "dialogs.h"
+#include "file_name_chars.h"
+#include "job_queue.h"
+#include "message_box.h"
+#include "ui_preferences.h"
+
+namespace {
+
+QString UnsignedText(int value) { return QString::number(static_cast<std::uint32_t>(value)); }
+
+}  // namespace
+
+PreferencesDialog::PreferencesDialog(QWidget* owner)
+    : QDialog(owner), ui_(new Ui::PreferencesDialog) {
+    ui_->setupUi(this);
+    setWindowFlags(Qt::Dialog | Qt::MSWindowsFixedSizeDialogHint | Qt::WindowTitleHint |
+                   Qt::WindowSystemMenuHint | Qt::WindowCloseButtonHint);
+    ScaleToDialogFont(this);
+    PlaceAtOwner(this, owner);
+    // Typing or pasting anything but digits is refused; an empty box is allowed
+    // (it reads as 0).
+    auto* digits =
+        new QRegularExpressionValidator(QRegularExpression(QStringLiteral("[0-9]*")), this);
+    ui_->maxFilesEdit->setValidator(digits);
+    ui_->maxTriesEdit->setValidator(digits);
+    ui_->folderEdit->setText(QString::fromStdString(defPath));
+    ui_->maxFilesEdit->setText(UnsignedText(maxFiles));
+    ui_->maxTriesEdit->setText(UnsignedText(maxTries));
+    // The first box has the focus with its text selected, so typing replaces it.
+    ui_->maxFilesEdit->setFocus();
+    ui_->maxFilesEdit->selectAll();
+}
+
+PreferencesDialog::~PreferencesDialog() = default;
+
+void PreferencesDialog::accept() {
+    const std::string folder =
+        CutDialogText(ui_->folderEdit->text().toStdString(), kDialogFolderMax);
+    // The folder becomes current for the whole process at once: job file names
+    // are relative, so every file opened from now on lands there.
+    if (chdir(folder.c_str()) != 0) {
+        ShowMessage(this, "Invalid Directory");
+        return;
+    }
+    // Kept as typed: a relative folder stays relative in the settings file.
+    defPath = folder;
+    maxFiles = ReadDialogNumber(ui_->maxFilesEdit->text().toStdString());
+    maxTries = ReadDialogNumber(ui_->maxTriesEdit->text().toStdString());
+    StartJobs();
+    QDialog::accept();
+}
+
+int RunPreferencesDialog(QWidget* owner) {
+    PreferencesDialog dialog(owner);
+    return dialog.exec() == QDialog::Accepted ? 1 : 0;
+}

@@ -1,0 +1,32 @@
+// Preferences: how many files run at once, how many tries a failing one gets, and
+// the folder downloads are saved in. OK makes the folder current, takes the
+// values as typed and runs the scheduler, so a raised limit takes effect at once.
+// The values stay in memory until the shutdown writes the settings file.
+//
+// Threads: user-interface thread only.
+#pragma once
+
+#include <QDialog>
+#include <memory>
+
+namespace Ui {
+class PreferencesDialog;
+}
+
+class PreferencesDialog : public QDialog {
+    Q_OBJECT
+
+public:
+    // Modal, owned by `owner` (may be null), at the owner's top-left corner,
+    // showing defPath, maxFiles and maxTries (the limits as unsigned numbers).
+    explicit PreferencesDialog(QWidget* owner);
+    ~PreferencesDialog() override;
+
+    // OK: a folder that cannot be made current gets "Invalid Directory", the dialog
+    // stays open and nothing changes; otherwise the settings are taken, the
+    // scheduler runs and the dialog ends with 1.
+    void accept() override;
+
+private:
+    std::unique_ptr<Ui::PreferencesDialog> ui_;
+};

@@ -1,0 +1,52 @@
+// The tooltip of a running row: its speed and the time it still needs, measured
+// over the last few seconds (speed_meter.h). There is no column for them, so the
+// list keeps its five columns and their stored widths.
+//
+// A meter per running job is fed at every update of the job's row; the text is
+// worked out only when the tooltip is asked for, so a run that has stalled shows
+// its speed falling instead of the last one measured.
+//
+// Threads: user-interface thread only.
+#pragma once
+
+#include <QObject>
+#include <unordered_map>
+
+#include "speed_meter.h"
+
+class DownloadJob;
+class QTreeWidget;
+
+class SpeedTips : public QObject {
+    Q_OBJECT
+
+public:
+    // Child of `list`, watching its tooltip requests; row i shows the i-th job.
+    explicit SpeedTips(QTreeWidget* list);
+
+    // The tips of `list`, or null when none were installed.
+    static SpeedTips* Of(const QTreeWidget* list);
+
+    // Records the job's byte count now. A job that is not receiving data drops its
+    // meter, so its next run is measured afresh.
+    void Sample(const DownloadJob* job);
+
+    // The tooltip text for `job` now; "" when there is none to show.
+    QString TipFor(const DownloadJob* job) const;
+
+    std::size_t MeterCount() const { return meters_.size(); }
+
+protected:
+    bool eventFilter(QObject* watched, QEvent* event) override;
+
+private:
+    // Forgets the meters of jobs no longer in jobList (deleted while running).
+    void DropGoneJobs();
+
+    QTreeWidget* list_;
+    // Keys only compared, never followed: a job may be gone by the time its entry is.
+    std::unordered_map<const DownloadJob*, SpeedMeter> meters_;
+};
+
+// Seconds on the steady clock the meters share.
+double SteadySeconds();

@@ -1,0 +1,29 @@
+// A URL dragged onto the main window (a link from a browser, or its text) opens
+// New File with that URL in its box and the file name proposed as if typed.
+//
+// Threads: user-interface thread only.
+#pragma once
+
+#include <QObject>
+#include <QString>
+
+class MainWindow;
+class QMimeData;
+
+// The URL a drag carries: the first URL of a uri-list, else the first line of its
+// plain text, trimmed; "" when it carries neither.
+QString DroppedUrl(const QMimeData* data);
+
+class UrlDrop : public QObject {
+    Q_OBJECT
+
+public:
+    // Child of `window`; makes the window take drops and watches them.
+    explicit UrlDrop(MainWindow* window);
+
+protected:
+    bool eventFilter(QObject* watched, QEvent* event) override;
+
+private:
+    MainWindow* window_;
+};
