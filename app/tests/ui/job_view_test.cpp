@@ -1,0 +1,222 @@
+// The list of jobs: the delete rules of the right-click menu and the Delete key,
+// and which texts fill, refresh and row updates produce.
+#include "job_view.h"
+
+#include <QAction>
+#include <QApplication>
+#include <QContextMenuEvent>
+#include <QMenu>
+#include <QTreeWidget>
+#include <set>
+#include <vector>
+
+#include "job_texts.h"
+#include "main_window.h"
+#include "test_server.h"
+#include "ui_fixture.h"
+
+namespace vtest {
+namespace {
+
+class JobViewTest : public UiTest {
+protected:
+    // `count` idle jobs (nothing starts them) whose output files already exist.
+    void AddIdleJobs(int count) {
+        for (int i = 0; i < count; ++i) {
+            const std::string name = "file" + std::to_string(i);
+            AddJob("http://127.0.0.1:9/" + name, name);
+            WriteWholeFile(dir / name, "partial");
+        }
+    }
+
+    // Indexes of the selected rows.
+    std::set<int> SelectedRows(MainWindow& window) {
+        std::set<int> rows;
+        for (int row = 0; row < window.jobView()->topLevelItemCount(); ++row) {
+            if (window.jobView()->topLevelItem(row)->isSelected()) rows.insert(row);
+        }
+        return rows;
+    }
+
+    // The numbers in the file names of the listed jobs, in list order.
+    static std::vector<int> RemainingJobs() {
+        std::vector<int> numbers;
+        for (DownloadJob* job = jobList; job != nullptr; job = job->next) {
+            numbers.push_back(std::stoi(job->fileName + 4));
+        }
+        return numbers;
+    }
+
+    // A right click the way the mouse makes one: the press and release, then the
+    // context-menu request.
+    static void RightClick(MainWindow& window, QPoint pos) {
+        QWidget* viewport = window.jobView()->viewport();
+        QTest::mouseClick(viewport, Qt::RightButton, Qt::NoModifier, pos);
+        QContextMenuEvent event(QContextMenuEvent::Mouse, pos, viewport->mapToGlobal(pos));
+        QApplication::sendEvent(viewport, &event);
+    }
+
+    static QPoint RowCentre(MainWindow& window, int row) {
+        QTreeWidget* view = window.jobView();
+        return view->visualItemRect(view->topLevelItem(row)).center();
+    }
+};
+
+struct RightClickCase {
+    const char* name;
+    std::set<int> selectedBefore;
+    int clickedRow;  // -1: below the last row
+    bool menuShown;
+    std::set<int> selectedAtMenu;  // when the menu is shown
+    std::vector<int> remainingAfterDelete;
+};
+
+TEST_F(JobViewTest, RightClickSelectsByTheMenuRulesAndDeletesTheSelection) {
+    const RightClickCase cases[] = {
+        {"unselected row with two others selected", {0, 2}, 1, true, {1}, {0, 2, 3}},
+        {"selected row keeps the whole selection", {0, 2}, 2, true, {0, 2}, {1, 3}},
+        {"below the last row", {0, 2}, -1, false, {}, {0, 1, 2, 3}},
+    };
+    maxFiles = 0;  // the jobs stay idle: deleting removes them at once
+    for (const RightClickCase& c : cases) {
+        SCOPED_TRACE(c.name);
+        AddIdleJobs(4);
+        MainWindow window;
+        window.show();
+        FillJobView(&window);
+        for (int row : c.selectedBefore) window.jobView()->topLevelItem(row)->setSelected(true);
+
+        int shown = 0;
+        std::set<int> selectedAtMenu;
+        window.runJobMenu = [&](QMenu& menu, const QPoint&) -> QAction* {
+            ++shown;
+            selectedAtMenu = SelectedRows(window);
+            EXPECT_EQ(menu.actions().size(), 1);
+            EXPECT_EQ(menu.actions().value(0)->text(), "Delete");
+            return menu.actions().value(0);
+        };
+        const QPoint below(10, window.jobView()->viewport()->height() - 2);
+        RightClick(window, c.clickedRow >= 0 ? RowCentre(window, c.clickedRow) : below);
+
+        EXPECT_EQ(shown, c.menuShown ? 1 : 0);
+        if (c.menuShown) {
+            EXPECT_EQ(selectedAtMenu, c.selectedAtMenu);
+        }
+        EXPECT_EQ(RemainingJobs(), c.remainingAfterDelete);
+        EXPECT_EQ(window.jobView()->topLevelItemCount(),
+                  static_cast<int>(c.remainingAfterDelete.size()));
+        // Deleting never touches an output file.
+        for (int i = 0; i < 4; ++i) EXPECT_TRUE(FileExists(dir / ("file" + std::to_string(i))));
+        DestroyAllJobs();
+    }
+}
+
+TEST_F(JobViewTest, MenuNotChosenDeletesNothing) {
+    maxFiles = 0;
+    AddIdleJobs(2);
+    MainWindow window;
+    window.show();
+    FillJobView(&window);
+    window.runJobMenu = [](QMenu&, const QPoint&) -> QAction* { return nullptr; };
+    RightClick(window, RowCentre(window, 1));
+    EXPECT_EQ(RemainingJobs(), (std::vector<int>{0, 1}));
+}
+
+TEST_F(JobViewTest, DeleteKeyWithNothingSelectedRebuildsViewAndRewritesListFile) {
+    maxFiles = 0;
+    AddIdleJobs(2);
+    MainWindow window;
+    window.show();
+    FillJobView(&window);
+    WriteWholeFile(listPath, "stale");
+    window.jobView()->topLevelItem(0)->setText(kStatusColumn, "stale");
+
+    QTest::keyClick(window.jobView(), Qt::Key_Delete);
+
+    EXPECT_EQ(ListFileText(),
+              "\"http://127.0.0.1:9/file0\" \"file0\"\n\"http://127.0.0.1:9/file1\" \"file1\"\n");
+    EXPECT_EQ(window.jobView()->topLevelItem(0)->text(kStatusColumn), "Wait");
+    EXPECT_EQ(JobCount(), 2);
+}
+
+TEST_F(JobViewTest, RunningJobDeletedStaysUntilItsRunEndsThenLeavesViewAndListFile) {
+    TestServer server;
+    Route slow;
+    slow.size = 1 << 20;
+    slow.bytesPerSecond = 20000;  // runs far longer than the test needs
+    server.Set("/slow", slow);
+    AddJob(server.Url("/slow"), "slow.bin");
+    AddJob(server.Url("/other"), "other.bin");  // 404: fails, is kept
+    maxTries = 0;
+    SaveJobList();
+    MainWindow window;
+    window.show();
+    StartJobs();
+    FillJobView(&window);
+    window.watcher().Sync();
+    DownloadJob* running = jobList;
+    ASSERT_TRUE(LoopUntil([&] { return running->status.load() >= 0; }));
+
+    window.jobView()->topLevelItem(0)->setSelected(true);
+    QTest::keyClick(window.jobView(), Qt::Key_Delete);
+
+    // Still listed, shown (unselected) and in the file until the run has ended.
+    EXPECT_EQ(jobList, running);
+    EXPECT_EQ(window.jobView()->topLevelItemCount(), 2);
+    EXPECT_FALSE(window.jobView()->topLevelItem(0)->isSelected());
+    EXPECT_NE(ListFileText().find("slow.bin"), std::string::npos);
+
+    ASSERT_TRUE(LoopUntil([&] { return jobList != running; }));
+    EXPECT_EQ(window.jobView()->topLevelItemCount(), 1);
+    EXPECT_EQ(window.jobView()->topLevelItem(0)->text(kFileColumn), "other.bin");
+    EXPECT_EQ(ListFileText().find("slow.bin"), std::string::npos);
+    EXPECT_NE(ListFileText().find("other.bin"), std::string::npos);
+    // The partial file stays.
+    EXPECT_GT(std::filesystem::file_size(dir / "slow.bin"), 0u);
+    // Its removal started the next job, which failed (404) and was collected.
+    ASSERT_TRUE(
+        LoopUntil([&] { return jobList->thread == nullptr && jobList->status == STATUS_FAILED; }));
+    EXPECT_EQ(window.watcher().WatchCount(), 0u);
+}
+
+TEST_F(JobViewTest, TextsAreProducedByFillRefreshAndRowUpdateOnlyNeverByPainting) {
+    maxFiles = 0;
+    DownloadJob* job = AddJob("http://127.0.0.1:9/gone", "gone.html");
+    // As after a first failure with 404 and one restart.
+    job->status = STATUS_FAILED;
+    job->result = 404;
+    job->tries = 1;
+    job->totalSize = 1536;
+    MainWindow window;
+    window.show();
+
+    FillJobView(&window);
+    QTreeWidgetItem* row = window.jobView()->topLevelItem(0);
+    EXPECT_EQ(row->text(kUrlColumn), "http://127.0.0.1:9/gone");
+    EXPECT_EQ(row->text(kFileColumn), "gone.html");
+    EXPECT_EQ(row->text(kStatusColumn), "Failed");
+    EXPECT_EQ(row->text(kLastErrorColumn), "NotFound:1");
+    EXPECT_EQ(row->text(kSizeColumn), "1.50K");
+    EXPECT_EQ(job->tries, 21);
+
+    // Painting reads the stored texts: the 404 rule does not run again.
+    for (int i = 0; i < 3; ++i) window.jobView()->viewport()->grab();
+    EXPECT_EQ(job->tries, 21);
+
+    // A row update renews Status and Size only.
+    job->status = 512;
+    job->totalSize = SIZE_UNKNOWN;
+    UpdateJobRow(&window, job, 0);
+    EXPECT_EQ(row->text(kStatusColumn), "512b");
+    EXPECT_EQ(row->text(kLastErrorColumn), "NotFound:1");
+    EXPECT_EQ(row->text(kSizeColumn), "?");
+    EXPECT_EQ(job->tries, 21);
+
+    // A refresh renews LastError too.
+    RefreshJobView(&window);
+    EXPECT_EQ(row->text(kLastErrorColumn), "NotFound:21");
+    EXPECT_EQ(job->tries, 41);
+}
+
+}  // namespace
+}  // namespace vtest

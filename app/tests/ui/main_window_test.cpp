@@ -1,0 +1,93 @@
+// The main window: its menu and list, and which ways of leaving store the
+// column widths.
+#include "main_window.h"
+
+#include <QAction>
+#include <QDialog>
+#include <QHeaderView>
+#include <QMenu>
+#include <QMenuBar>
+#include <QTimer>
+#include <QTreeWidget>
+
+#include "ui_fixture.h"
+
+namespace vtest {
+namespace {
+
+class MainWindowTest : public UiTest {
+protected:
+    // A window whose requests to end the event loop are counted.
+    void Show(MainWindow& window) {
+        window.endEventLoop = [this] { ++loopEnds; };
+        window.show();
+    }
+    int loopEnds = 0;
+};
+
+TEST_F(MainWindowTest, HasTheFileMenuAndAFlatListWithTheStoredWidths) {
+    const int widths[kColumnCount] = {210, 120, 90, 80, 60};
+    std::copy(std::begin(widths), std::end(widths), colWidths);
+    MainWindow window;
+    Show(window);
+    EXPECT_EQ(window.windowTitle(), "Vantorel 1.2");
+
+    const QList<QAction*> menus = window.menuBar()->actions();
+    ASSERT_EQ(menus.size(), 1);
+    EXPECT_EQ(menus[0]->text(), "&File");
+    QStringList entries;
+    for (QAction* action : menus[0]->menu()->actions()) {
+        entries << (action->isSeparator() ? QString("-") : action->text());
+    }
+    EXPECT_EQ(entries, QStringList({"&New File", "&Preferences", "-", "E&xit"}));
+
+    QTreeWidget* view = window.jobView();
+    ASSERT_EQ(window.centralWidget(), view);
+    ASSERT_EQ(view->columnCount(), kColumnCount);
+    const char* headings[kColumnCount] = {"URL", "File", "Status", "LastError", "Size"};
+    for (int column = 0; column < kColumnCount; ++column) {
+        EXPECT_EQ(view->headerItem()->text(column), headings[column]);
+        EXPECT_EQ(view->header()->sectionSize(column), widths[column]);
+    }
+    EXPECT_FALSE(view->isSortingEnabled());
+    EXPECT_FALSE(view->rootIsDecorated());
+    EXPECT_EQ(view->selectionBehavior(), QAbstractItemView::SelectRows);
+    EXPECT_EQ(view->selectionMode(), QAbstractItemView::ExtendedSelection);
+}
+
+TEST_F(MainWindowTest, ClosingStoresTheColumnWidthsAndEndsTheLoop) {
+    MainWindow window;
+    Show(window);
+    window.jobView()->header()->resizeSection(0, 300);
+    window.jobView()->header()->resizeSection(4, 75);
+    window.close();
+    EXPECT_EQ(loopEnds, 1);
+    EXPECT_EQ(colWidths[0], 300);
+    EXPECT_EQ(colWidths[1], 50);
+    EXPECT_EQ(colWidths[4], 75);
+}
+
+TEST_F(MainWindowTest, ExitEndsTheLoopLeavingTheWidthsReadAtStartUp) {
+    MainWindow window;
+    Show(window);
+    window.jobView()->header()->resizeSection(0, 300);
+    window.exitAction()->trigger();
+    EXPECT_EQ(loopEnds, 1);
+    for (int width : colWidths) EXPECT_EQ(width, 50);
+}
+
+TEST_F(MainWindowTest, ShutdownSignalClosesAnOpenDialogThenTheWindow) {
+    MainWindow window;
+    Show(window);
+    window.jobView()->header()->resizeSection(2, 140);
+    QDialog dialog(&window);
+    QTimer::singleShot(0, &window, [&] { window.CloseForShutdownSignal(); });
+    // The dialog's own loop returns: nothing is left waiting for the user.
+    EXPECT_EQ(dialog.exec(), QDialog::Rejected);
+    EXPECT_FALSE(window.isVisible());
+    EXPECT_EQ(loopEnds, 1);
+    EXPECT_EQ(colWidths[2], 140);
+}
+
+}  // namespace
+}  // namespace vtest

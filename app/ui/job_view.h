@@ -1,0 +1,42 @@
+// The list of jobs in the main window: one row per job of jobList, in list order,
+// and the operations that fill it, refresh it, delete jobs from it and collect
+// ended runs.
+//
+// The rows hold their texts; the texts are produced only by these functions, never
+// while painting, because producing the LastError text of a job answered with 404
+// changes that job's `tries` (job_texts.h).
+//
+// Every function takes the main window and finds the list as its central widget;
+// without one they do nothing (DeleteSelectedJobs and OnJobEnded still change the
+// queue). Threads: user-interface thread only.
+#pragma once
+
+class DownloadJob;
+class QMainWindow;
+class QTreeWidget;
+
+// Column indexes of the list.
+enum JobColumn { kUrlColumn, kFileColumn, kStatusColumn, kLastErrorColumn, kSizeColumn };
+
+// The list of `mainWindow`, or null.
+QTreeWidget* JobListOf(QMainWindow* mainWindow);
+
+// Rebuilds every row from jobList (selection, focus and scroll position are lost).
+void FillJobView(QMainWindow* mainWindow);
+
+// Sets the Status, LastError and Size texts of every row.
+void RefreshJobView(QMainWindow* mainWindow);
+
+// Sets the Status and Size texts of row `row`, which shows `job`.
+void UpdateJobRow(QMainWindow* mainWindow, DownloadJob* job, int row);
+
+// The delete command: every selected job is marked for removal; an idle one is
+// removed at once, a running one is asked to stop and removed when its end is
+// collected. Then the view is rebuilt and the list file rewritten, also when
+// nothing was selected. Output files are never touched.
+void DeleteSelectedJobs(QMainWindow* mainWindow);
+
+// Collects the ended run of `job` (its `thread` is signalled): releases the run's
+// handles, removes a job marked for removal or saves the list file after a Done
+// run, starts the next runs and refreshes the view.
+void OnJobEnded(QMainWindow* mainWindow, DownloadJob* job);

@@ -1,0 +1,144 @@
+#include "job_watcher.h"
+
+#include <QAbstractEventDispatcher>
+#include <QMainWindow>
+#include <QSocketNotifier>
+#include <cstdlib>
+
+#include "job_queue.h"
+#include "job_view.h"
+#include "message_box.h"
+
+namespace {
+
+// The loop cannot see a run it cannot watch: its end would never be collected and
+// the shutdown would wait for a job nobody follows. Ends like the original's failed
+// wait: the message, then code 0 at once, settings not written.
+[[noreturn]] void EndForFailedWatch() {
+    ShowMessage(nullptr, "Erk!");
+    std::_Exit(0);
+}
+
+}  // namespace
+
+JobWatcher::JobWatcher(QMainWindow* mainWindow) : mainWindow_(mainWindow) {
+    repaintTimer_.setSingleShot(true);
+    repaintTimer_.setInterval(kRepaintIntervalMs);
+    connect(&repaintTimer_, &QTimer::timeout, this, &JobWatcher::RepaintDirtyRows);
+    // The safety net for runs started where no Sync follows: before the loop
+    // sleeps (in nested loops too) every started run gets its watch.
+    if (QAbstractEventDispatcher* dispatcher = QAbstractEventDispatcher::instance()) {
+        connect(dispatcher, &QAbstractEventDispatcher::aboutToBlock, this, &JobWatcher::Sync);
+    }
+}
+
+// The notifiers are children of this object and go with it.
+JobWatcher::~JobWatcher() = default;
+
+void JobWatcher::Sync() {
+    for (DownloadJob* job = jobList; job != nullptr; job = job->next) {
+        if (job->thread == nullptr) continue;
+        auto found = watches_.find(job);
+        if (found != watches_.end() && found->second.thread == job->thread) continue;
+        // A watch of an earlier run of this job (never the case when every end
+        // goes through OnRunEnded) must not outlive that run's descriptors.
+        if (found != watches_.end()) Forget(job);
+        if (!StartWatching(job)) EndForFailedWatch();
+    }
+}
+
+bool JobWatcher::StartWatching(DownloadJob* job) {
+    Watch watch;
+    watch.thread = job->thread;
+    const int endFd = VHandleFd(job->thread);
+    if (endFd < 0) return false;
+    watch.end = new QSocketNotifier(endFd, QSocketNotifier::Read, this);
+    if (!watch.end->isValid()) {
+        delete watch.end;
+        return false;
+    }
+    QSocketNotifier* end = watch.end;
+    connect(end, &QSocketNotifier::activated, this, [this, job, end] { OnRunEnded(job, end); });
+    // A run whose status event could not be made never signals one: its row then
+    // changes when the run ends, like the other rows' refresh.
+    const int statusFd = VHandleFd(job->statusEvent);
+    if (statusFd >= 0) {
+        watch.status = new QSocketNotifier(statusFd, QSocketNotifier::Read, this);
+        QSocketNotifier* status = watch.status;
+        connect(status, &QSocketNotifier::activated, this,
+                [this, job, status] { OnStatusSignalled(job, status); });
+    }
+    watches_[job] = watch;
+    return true;
+}
+
+// Called by the loop when the run's status event is signalled.
+void JobWatcher::OnStatusSignalled(DownloadJob* job, QSocketNotifier* notifier) {
+    auto found = watches_.find(job);
+    if (found == watches_.end() || found->second.status != notifier) return;  // stale wake
+    // Consume the signal, then stop listening until the repaint: the row reads
+    // the newest status then, and a change after this point wakes us again.
+    VWait(job->statusEvent, 0);
+    notifier->setEnabled(false);
+    if (!found->second.dirty) {
+        found->second.dirty = true;
+        ++dirtyCount_;
+    }
+    if (!repaintTimer_.isActive()) repaintTimer_.start();
+}
+
+// Called by the loop when the run's thread has ended.
+void JobWatcher::OnRunEnded(DownloadJob* job, QSocketNotifier* notifier) {
+    auto found = watches_.find(job);
+    if (found == watches_.end() || found->second.end != notifier) return;  // stale wake
+    // The notifiers must be off before OnJobEnded closes their descriptors.
+    Forget(job);
+    const int row = RowOf(job);
+    if (row >= 0) UpdateJobRow(mainWindow_, job, row);  // the last status before the end
+    OnJobEnded(mainWindow_, job);
+    Sync();  // OnJobEnded may have started the next runs
+}
+
+void JobWatcher::RepaintDirtyRows() {
+    std::size_t left = dirtyCount_;
+    int row = 0;
+    for (DownloadJob* job = jobList; job != nullptr && left > 0; job = job->next, ++row) {
+        auto found = watches_.find(job);
+        if (found == watches_.end() || !found->second.dirty) continue;
+        found->second.dirty = false;
+        --left;
+        UpdateJobRow(mainWindow_, job, row);
+        found->second.status->setEnabled(true);
+    }
+    if (left > 0) {
+        // Dirty watches of jobs no longer listed: nothing to paint, listen again.
+        for (auto& [job, watch] : watches_) {
+            if (!watch.dirty) continue;
+            watch.dirty = false;
+            watch.status->setEnabled(true);
+        }
+    }
+    dirtyCount_ = 0;
+}
+
+void JobWatcher::Forget(DownloadJob* job) {
+    auto found = watches_.find(job);
+    if (found == watches_.end()) return;
+    Watch& watch = found->second;
+    if (watch.dirty) --dirtyCount_;
+    // Disabled now, deleted later: one of them may be the sender being served.
+    for (QSocketNotifier* notifier : {watch.status, watch.end}) {
+        if (notifier == nullptr) continue;
+        notifier->setEnabled(false);
+        notifier->deleteLater();
+    }
+    watches_.erase(found);
+}
+
+int JobWatcher::RowOf(const DownloadJob* job) const {
+    int row = 0;
+    for (const DownloadJob* each = jobList; each != nullptr; each = each->next, ++row) {
+        if (each == job) return row;
+    }
+    return -1;
+}

@@ -1,0 +1,76 @@
+// The event loop's half of the job list: Qt's event loop watches the status event
+// and the thread of every uncollected run, so the rows follow the transfers live
+// and ended runs are collected, with no polling and no limit on the number of runs.
+//
+// Each handle's descriptor (VHandleFd) is readable while the handle is signalled;
+// a QSocketNotifier per descriptor wakes the loop. A fast run signals its status
+// once per 256-byte block, so status changes are coalesced: a signalled status is
+// consumed at once, its notifier disabled and the row marked dirty; one short
+// timer then repaints every dirty row and enables their notifiers again. A row is
+// repainted at most about 30 times a second and the loop never spins on a status
+// event that stays signalled. An ended run is handled at once: its row shows its
+// last status, then OnJobEnded collects it.
+//
+// Nested loops (dialogs, menus) serve the notifiers too, so rows keep moving and
+// ended runs are collected while they are open.
+//
+// Threads: user-interface thread only. The transfer threads only signal the handles.
+#pragma once
+
+#include <QObject>
+#include <QTimer>
+#include <cstddef>
+#include <unordered_map>
+
+#include "brindlex/vhandle.h"
+
+class DownloadJob;
+class QMainWindow;
+class QSocketNotifier;
+
+class JobWatcher : public QObject {
+    Q_OBJECT
+
+public:
+    // How long dirty rows wait for their repaint: about 30 repaints a second.
+    static constexpr int kRepaintIntervalMs = 33;
+
+    explicit JobWatcher(QMainWindow* mainWindow);
+    // Stops watching; collects nothing (the shutdown stops and waits for the runs).
+    ~JobWatcher() override;
+    JobWatcher(const JobWatcher&) = delete;
+    JobWatcher& operator=(const JobWatcher&) = delete;
+
+    // Starts watching every run of jobList that has been started and is not watched
+    // yet. Call it after every StartJobs; it also runs whenever the event loop is
+    // about to sleep, so a run started anywhere is never missed. Linear in the
+    // length of jobList. When a watch cannot be made the program cannot follow its
+    // runs: "Erk!" and an immediate end with code 0, without the shutdown steps.
+    void Sync();
+
+    // Runs being watched (started and not yet collected).
+    std::size_t WatchCount() const { return watches_.size(); }
+
+private:
+    struct Watch {
+        VHANDLE thread;                     // the run this watch belongs to
+        QSocketNotifier* status = nullptr;  // null when the run has no status event
+        QSocketNotifier* end = nullptr;
+        bool dirty = false;
+    };
+
+    // False when the run's end cannot be watched.
+    bool StartWatching(DownloadJob* job);
+    void OnStatusSignalled(DownloadJob* job, QSocketNotifier* notifier);
+    void OnRunEnded(DownloadJob* job, QSocketNotifier* notifier);
+    void RepaintDirtyRows();
+    // Stops and releases the notifiers of `job`'s watch and drops it.
+    void Forget(DownloadJob* job);
+    // The row that shows `job`, or -1.
+    int RowOf(const DownloadJob* job) const;
+
+    QMainWindow* mainWindow_;
+    std::unordered_map<DownloadJob*, Watch> watches_;
+    std::size_t dirtyCount_ = 0;
+    QTimer repaintTimer_;
+};

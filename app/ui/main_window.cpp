@@ -1,0 +1,139 @@
+#include "main_window.h"
+
+#include <QAction>
+#include <QApplication>
+#include <QCloseEvent>
+#include <QCoreApplication>
+#include <QHeaderView>
+#include <QKeyEvent>
+#include <QMenu>
+#include <QMenuBar>
+#include <QStringList>
+#include <QTreeWidget>
+#include <QTreeWidgetItem>
+#include <algorithm>
+
+#include "app_settings.h"
+#include "dialogs.h"
+#include "job_list_extras.h"
+#include "job_view.h"
+#include "message_box.h"
+
+MainWindow::MainWindow() : watcher_(this) {
+    setWindowTitle(QString::fromUtf8(kProgramCaption));
+    resize(760, 380);
+    BuildMenu();
+    BuildJobList();
+    InstallJobListExtras(this);
+    runJobMenu = [](QMenu& menu, const QPoint& globalPos) { return menu.exec(globalPos); };
+    // exit, not quit: quit would ask every window to close once more.
+    endEventLoop = [] { QCoreApplication::exit(0); };
+}
+
+MainWindow::~MainWindow() = default;
+
+void MainWindow::BuildMenu() {
+    QMenu* file = menuBar()->addMenu(QStringLiteral("&File"));
+    newFileAction_ = file->addAction(QStringLiteral("&New File"), this, &MainWindow::OnNewFile);
+    preferencesAction_ =
+        file->addAction(QStringLiteral("&Preferences"), this, &MainWindow::OnPreferences);
+    file->addSeparator();
+    exitAction_ = file->addAction(QStringLiteral("E&xit"), this, &MainWindow::OnExit);
+}
+
+void MainWindow::BuildJobList() {
+    jobView_ = new QTreeWidget(this);
+    jobView_->setObjectName(QStringLiteral("jobView"));
+    jobView_->setColumnCount(kColumnCount);
+    jobView_->setHeaderLabels({QStringLiteral("URL"), QStringLiteral("File"),
+                               QStringLiteral("Status"), QStringLiteral("LastError"),
+                               QStringLiteral("Size")});
+    // A flat report: rows in queue order, never sorted, whole rows selected,
+    // several at once with Shift and Ctrl.
+    jobView_->setRootIsDecorated(false);
+    jobView_->setItemsExpandable(false);
+    jobView_->setUniformRowHeights(true);
+    jobView_->setSortingEnabled(false);
+    jobView_->setSelectionBehavior(QAbstractItemView::SelectRows);
+    jobView_->setSelectionMode(QAbstractItemView::ExtendedSelection);
+    jobView_->setEditTriggers(QAbstractItemView::NoEditTriggers);
+    QHeaderView* header = jobView_->header();
+    header->setSectionsClickable(false);
+    header->setSectionsMovable(false);
+    // The stored widths are the columns' own: no column stretches to fill.
+    header->setStretchLastSection(false);
+    header->setDefaultAlignment(Qt::AlignLeft | Qt::AlignVCenter);
+    for (int column = 0; column < kColumnCount; ++column) {
+        // A hand-edited file may hold a negative width: show such a column as empty.
+        header->resizeSection(column, std::max(colWidths[column], 0));
+    }
+    jobView_->setContextMenuPolicy(Qt::CustomContextMenu);
+    connect(jobView_, &QWidget::customContextMenuRequested, this, &MainWindow::ShowJobMenu);
+    jobView_->installEventFilter(this);
+    setCentralWidget(jobView_);
+    setFocusProxy(jobView_);
+}
+
+void MainWindow::ShowJobMenu(const QPoint& pos) {
+    QTreeWidgetItem* item = jobView_->itemAt(pos);
+    if (item == nullptr) return;  // below the last row: no menu
+    if (!item->isSelected()) {
+        jobView_->clearSelection();
+        item->setSelected(true);
+    }
+    QMenu menu(this);
+    QAction* remove = menu.addAction(QStringLiteral("Delete"));
+    if (runJobMenu(menu, jobView_->viewport()->mapToGlobal(pos)) == remove) {
+        DeleteSelectedJobs(this);
+    }
+}
+
+bool MainWindow::eventFilter(QObject* watched, QEvent* event) {
+    if (watched == jobView_ && event->type() == QEvent::KeyPress &&
+        static_cast<QKeyEvent*>(event)->key() == Qt::Key_Delete) {
+        DeleteSelectedJobs(this);
+        return true;
+    }
+    return QMainWindow::eventFilter(watched, event);
+}
+
+void MainWindow::OnNewFile() {
+    if (RunNewFileDialog(this) != 0) FillJobView(this);
+    watcher_.Sync();  // the dialog started the scheduler
+}
+
+void MainWindow::OnPreferences() {
+    RunPreferencesDialog(this);
+    watcher_.Sync();
+}
+
+void MainWindow::OpenNewFileWithUrl(const char* url) {
+    if (RunNewFileDialogWithUrl(this, url) != 0) FillJobView(this);
+    watcher_.Sync();
+}
+
+// Exit leaves the widths as they were read at start-up: only closing stores them.
+void MainWindow::OnExit() { endEventLoop(); }
+
+void MainWindow::closeEvent(QCloseEvent* event) {
+    for (int column = 0; column < kColumnCount; ++column) {
+        colWidths[column] = jobView_->header()->sectionSize(column);
+    }
+    event->accept();
+    endEventLoop();
+}
+
+void MainWindow::CloseForShutdownSignal() {
+    // Popups and dialogs run loops of their own; closing them lets those loops
+    // return before the main one ends. A box that refuses to close stops the walk.
+    while (QWidget* popup = QApplication::activePopupWidget()) {
+        popup->close();
+        if (popup->isVisible()) break;
+    }
+    while (QWidget* modal = QApplication::activeModalWidget()) {
+        if (modal == this) break;
+        modal->close();
+        if (modal->isVisible()) break;
+    }
+    close();
+}

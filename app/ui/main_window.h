@@ -1,0 +1,72 @@
+// The program's one top-level window: the File menu and, as the whole client
+// area, the list of jobs (job_view.h), followed live by a JobWatcher.
+//
+// Closing the window (its close button, or a shutdown signal) stores the column
+// widths in colWidths and ends the event loop; File, Exit ends the loop without
+// storing them. The window itself is destroyed by the shutdown.
+//
+// Threads: user-interface thread only.
+#pragma once
+
+#include <QMainWindow>
+#include <functional>
+
+#include "job_watcher.h"
+
+class QAction;
+class QMenu;
+class QPoint;
+class QTreeWidget;
+
+class MainWindow : public QMainWindow {
+    Q_OBJECT
+
+public:
+    MainWindow();
+    ~MainWindow() override;
+
+    QTreeWidget* jobView() const { return jobView_; }
+    JobWatcher& watcher() { return watcher_; }
+    QAction* newFileAction() const { return newFileAction_; }
+    QAction* preferencesAction() const { return preferencesAction_; }
+    QAction* exitAction() const { return exitAction_; }
+
+    // Right click at `pos` (list viewport coordinates): nothing below the last
+    // row; otherwise an unselected row becomes the only selected one, a selected
+    // row keeps the whole selection, and the popup with its one entry "Delete" is
+    // shown at the cursor. Choosing it deletes the selected jobs.
+    void ShowJobMenu(const QPoint& pos);
+
+    // How the popup is run: shows `menu` at `globalPos` and returns the chosen
+    // action or null. QMenu::exec by default; tests put their own choice here.
+    std::function<QAction*(QMenu& menu, const QPoint& globalPos)> runJobMenu;
+
+    // Ends the program's event loop (closing the window and File, Exit both do):
+    // QCoreApplication::exit(0) by default. Tests, which run no such loop, count it.
+    std::function<void()> endEventLoop;
+
+    // Runs New File with `url` already typed (a URL dropped on the window), then
+    // refills the list and watches the runs the dialog started.
+    void OpenNewFileWithUrl(const char* url);
+
+    // A shutdown signal arrived: closes any open popup and dialog, then the window,
+    // exactly as its close button does (the column widths are stored).
+    void CloseForShutdownSignal();
+
+protected:
+    void closeEvent(QCloseEvent* event) override;
+    bool eventFilter(QObject* watched, QEvent* event) override;
+
+private:
+    void BuildMenu();
+    void BuildJobList();
+    void OnNewFile();
+    void OnPreferences();
+    void OnExit();
+
+    QTreeWidget* jobView_ = nullptr;
+    QAction* newFileAction_ = nullptr;
+    QAction* preferencesAction_ = nullptr;
+    QAction* exitAction_ = nullptr;
+    JobWatcher watcher_;
+};
