@@ -84,7 +84,9 @@ void Signal::SettleClear() { std::lock_guard lock(clearMutex); }
 
 unsigned long Signal::Wait(unsigned long timeoutMs, bool consume) {
     using Clock = std::chrono::steady_clock;
-    const bool forever = timeoutMs == V_INFINITE;
+    // unsigned long is wider than the 32-bit time-outs callers mean: anything from
+    // V_INFINITE up waits for ever rather than overflowing the deadline.
+    const bool forever = timeoutMs >= V_INFINITE;
     const Clock::time_point deadline =
         forever ? Clock::time_point::max() : Clock::now() + std::chrono::milliseconds(timeoutMs);
 

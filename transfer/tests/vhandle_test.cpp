@@ -169,7 +169,7 @@ TEST(VHandle, WaitTimesOutNoSoonerThanAsked) {
 
 // Waits of every length, including ones that do not fit poll's int, must wake on a set.
 TEST(VHandle, WaitWakesWhenSetFromAnotherThread) {
-    for (unsigned long timeout : {10000UL, 3000000000UL, 0xFFFFFFFEUL, V_INFINITE}) {
+    for (unsigned long timeout : {10000UL, 3000000000UL, 0xFFFFFFFEUL, V_INFINITE, ~0UL}) {
         for (bool manual : {false, true}) {
             SCOPED_TRACE(std::to_string(timeout) + (manual ? " manual" : " auto"));
             Handle h(VCreateEvent(manual, false));

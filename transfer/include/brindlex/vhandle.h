@@ -35,7 +35,7 @@ bool VResetEvent(VHANDLE event);
 // True while the handle is signalled; never waits and never resets anything.
 bool VIsSignalled(VHANDLE handle);
 
-// Waits up to timeoutMs (V_INFINITE: no limit) for the handle to be signalled.
+// Waits up to timeoutMs (V_INFINITE or more: no limit) for the handle to be signalled.
 // 0 tests without waiting. Returns VWAIT_SIGNALLED, VWAIT_TIMEOUT or VWAIT_FAILED
 // (null handle). Resets an automatic-reset event it reports as signalled.
 unsigned long VWait(VHANDLE handle, unsigned long timeoutMs);
