@@ -59,9 +59,9 @@ unsigned long VBRINDLEX::MinorThread() {
 
     net::UrlParts parts;
     if (!net::CrackUrl(url, &parts)) return GoClose(nullptr, RESULT_BAD_URL, STATUS_FAILED);
-    // The object of the request: path and extra information exactly as given.
-    std::string object = parts.path;
-    object += parts.extra;
+    // The object of the request: path and extra information exactly as the URL
+    // gives them. The decoded parts only have to fit their buffers.
+    const std::string& object = parts.object;
     if (parts.schemeId == net::Scheme::Unknown) {
         return GoClose(nullptr, RESULT_UNSUPPORTED, STATUS_FAILED);
     }

@@ -12,6 +12,7 @@
 #include <cstddef>
 #include <cstdint>
 #include <ctime>
+#include <string>
 
 #include "brindlex/vbrindlex.h"
 
@@ -29,6 +30,10 @@ struct UrlParts {
     char extra[2048];  // query and fragment, from the first '?' or '#'
     unsigned port;     // 80 / 443 when the URL gives none
     Scheme schemeId;   // Unknown for anything but http and https
+    // Path and extra information as the URL writes them, escapes kept: what goes
+    // on the request line. Decoding "%26" or "%2F" there would ask the server for
+    // another resource (and break signed download links).
+    std::string object;
 };
 
 // Splits `url` (NUL-terminated) with escape sequences decoded. False when the text

@@ -118,6 +118,16 @@ bool CrackUrl(const char* url, UrlParts* parts) {
     }
     if (!fragment.empty()) extra += "#" + fragment;
 
+    std::string rawPath, rawQueryText, rawFragment;
+    if (!GetPart(handle.get(), CURLUPART_PATH, &rawPath) ||
+        !GetPart(handle.get(), CURLUPART_QUERY, &rawQueryText) ||
+        !GetPart(handle.get(), CURLUPART_FRAGMENT, &rawFragment)) {
+        return false;
+    }
+    parts->object = rawPath;
+    if (extra.size() > 0 && extra[0] == '?') parts->object += "?" + rawQueryText;
+    if (!rawFragment.empty()) parts->object += "#" + rawFragment;
+
     if (!Store(scheme, parts->scheme, sizeof parts->scheme) ||
         !Store(host, parts->host, sizeof parts->host) ||
         !Store(user, parts->user, sizeof parts->user) ||

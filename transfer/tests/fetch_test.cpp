@@ -242,3 +242,19 @@ TEST_F(FetchTest, ObjectWithQueryAndFragmentIsRequestedAsWritten) {
 }
 
 }  // namespace
+
+namespace {
+
+// Escapes in the URL reach the server as written: a decoded "%26" or "%2F" would
+// name another resource.
+TEST_F(FetchTest, EscapesInTheUrlAreSentAsWritten) {
+    server_.Set("/a%2Fb", Route{.size = 10});
+    VBRINDLEX t;
+    Aim(t, "/a%2Fb?sig=x%2By%3D&n=a%26b");
+    ASSERT_EQ(t.Go(), RESULT_OK);
+    const auto requests = server_.Requests();
+    ASSERT_EQ(requests.size(), 1u);
+    EXPECT_EQ(requests[0].target, "/a%2Fb?sig=x%2By%3D&n=a%26b");
+}
+
+}  // namespace
