@@ -11,6 +11,7 @@
 #include <climits>
 #include <filesystem>
 #include <string>
+#include <utility>
 #include <vector>
 
 #include "dialog_layout.h"
@@ -97,6 +98,23 @@ TEST_F(PreferencesDialogTest, FormMatchesTheTemplate) {
     EXPECT_EQ(dialog.findChild<QPushButton*>("cancelButton")->geometry(),
               DialogUnitsToPixels(QRect(76, 74, 50, 14), base));
     EXPECT_EQ(dialog.pos(), window.centralWidget()->mapToGlobal(QPoint(0, 0)));
+}
+
+TEST_F(PreferencesDialogTest, MnemonicsJumpToTheirBoxes) {
+    maxFiles = 12;
+    PreferencesDialog dialog(nullptr);
+    dialog.show();
+    dialog.activateWindow();
+    ASSERT_TRUE(QTest::qWaitForWindowActive(&dialog));
+    // The first box has the focus with its text selected: typing replaces it.
+    EXPECT_TRUE(Box(dialog, "maxFilesEdit")->hasFocus());
+    EXPECT_EQ(Box(dialog, "maxFilesEdit")->selectedText(), "12");
+    const std::pair<Qt::Key, const char*> jumps[] = {
+        {Qt::Key_D, "folderEdit"}, {Qt::Key_T, "maxTriesEdit"}, {Qt::Key_M, "maxFilesEdit"}};
+    for (const auto& [key, box] : jumps) {
+        QTest::keyClick(&dialog, key, Qt::AltModifier);
+        EXPECT_TRUE(Box(dialog, box)->hasFocus()) << box;
+    }
 }
 
 TEST_F(PreferencesDialogTest, ShowsTheSettingsWithLimitsAsUnsignedNumbers) {
