@@ -180,6 +180,9 @@ TEST_F(JobListExtrasTest, DropOnTheWindowOpensNewFileWithTheUrl) {
     MainWindow window;
     window.show();
     EXPECT_TRUE(window.acceptDrops());
+    // The list takes no drops of its own, so a drop over it is the window's.
+    EXPECT_FALSE(window.jobView()->acceptDrops());
+    EXPECT_FALSE(window.jobView()->viewport()->acceptDrops());
     QMimeData data;
     data.setUrls({QUrl("http://127.0.0.1:9/pub/tool.tar.gz")});
     const QPoint inside = window.jobView()->geometry().center();
