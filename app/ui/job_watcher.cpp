@@ -22,9 +22,9 @@ namespace {
 }  // namespace
 
 JobWatcher::JobWatcher(QMainWindow* mainWindow) : mainWindow_(mainWindow) {
-    repaintTimer_.setSingleShot(true);
     repaintTimer_.setInterval(kRepaintIntervalMs);
-    connect(&repaintTimer_, &QTimer::timeout, this, &JobWatcher::RepaintDirtyRows);
+    repaintTimer_.setTimerType(Qt::PreciseTimer);
+    connect(&repaintTimer_, &QTimer::timeout, this, &JobWatcher::OnRepaintTick);
     // The safety net for runs started where no Sync follows: before the loop
     // sleeps (in nested loops too) every started run gets its watch.
     if (QAbstractEventDispatcher* dispatcher = QAbstractEventDispatcher::instance()) {
@@ -84,7 +84,23 @@ void JobWatcher::OnStatusSignalled(DownloadJob* job, QSocketNotifier* notifier) 
         found->second.dirty = true;
         ++dirtyCount_;
     }
-    if (!repaintTimer_.isActive()) repaintTimer_.start();
+    if (!repaintTimer_.isActive()) {
+        // Nothing was repainted for a whole tick: show this change at once, and
+        // coalesce whatever follows into the ticks.
+        RepaintDirtyRows();
+        repaintTimer_.start();
+    }
+}
+
+// Called by the repaint timer. The timer keeps ticking while rows keep changing,
+// so a change waits one tick at most (no wake-up of ours lies between a change
+// and its repaint), and stops at the first tick that has nothing to do.
+void JobWatcher::OnRepaintTick() {
+    if (dirtyCount_ == 0) {
+        repaintTimer_.stop();
+        return;
+    }
+    RepaintDirtyRows();
 }
 
 // Called by the loop when the run's thread has ended.

@@ -6,10 +6,12 @@
 // a QSocketNotifier per descriptor wakes the loop. A fast run signals its status
 // once per 256-byte block, so status changes are coalesced: a signalled status is
 // consumed at once, its notifier disabled and the row marked dirty; one short
-// timer then repaints every dirty row and enables their notifiers again. A row is
-// repainted at most about 30 times a second and the loop never spins on a status
-// event that stays signalled. An ended run is handled at once: its row shows its
-// last status, then OnJobEnded collects it.
+// repeating timer repaints every dirty row and enables their notifiers again,
+// and stops at the first tick with nothing dirty. A change that comes while the
+// timer is stopped is shown at once and starts it. So a row is repainted at most
+// about 30 times a second, a change waits one tick at most, and the loop never
+// spins on a status event that stays signalled. An ended run is handled at once:
+// its row shows its last status, then OnJobEnded collects it.
 //
 // Nested loops (dialogs, menus) serve the notifiers too, so rows keep moving and
 // ended runs are collected while they are open.
@@ -63,6 +65,7 @@ private:
     bool StartWatching(DownloadJob* job);
     void OnStatusSignalled(DownloadJob* job, QSocketNotifier* notifier);
     void OnRunEnded(DownloadJob* job, QSocketNotifier* notifier);
+    void OnRepaintTick();
     void RepaintDirtyRows();
     // Stops and releases the notifiers of `job`'s watch and drops it.
     void Forget(DownloadJob* job);
