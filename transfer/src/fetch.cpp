@@ -140,6 +140,11 @@ unsigned long VBRINDLEX::MinorThread() {
         totalSize.store(range.total);
         if (!SeekTo(file, range.start)) return GoClose(file, RESULT_FILE_PROBLEM, STATUS_FAILED);
         received.store(range.start);
+    } else if (httpStatus == 206 || net::HttpHasHeader(request.get(), "Content-Range")) {
+        // Part of the resource with no range we can read (none given, or one too
+        // long for the buffer): taken as the whole, it would be written over the
+        // head of the file or, as long as the file, end as done at once.
+        return GoClose(file, RESULT_DROPPED, STATUS_FAILED);
     } else if (hasLength && announced != 0) {
         // The whole resource follows.
         totalSize.store(announced);

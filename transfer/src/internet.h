@@ -51,7 +51,9 @@ VHINTERNET HttpOpenRequest(VHINTERNET connection, const char* object, const char
 
 // Sends the GET with the additional header lines ("Name: value\r\n"...,
 // NUL-terminated) and waits for the final answer's headers, following redirects.
-// False on any failure, certificate checks included, or when the handle was closed.
+// False on any failure, certificate checks included, when the handle was closed,
+// or when a 2xx answer's Content-Length is not one number below 2^63 (its body
+// could not be told complete from cut short).
 bool HttpSendRequest(VHINTERNET request, const char* headers);
 
 // Header queries on the final answer; false when absent or unusable.
@@ -60,8 +62,13 @@ bool HttpQueryStatusCode(VHINTERNET request, unsigned long* code);
 // false when absent or when it does not fit.
 bool HttpQueryHeader(VHINTERNET request, const char* name, char* buf, std::size_t bufSize);
 bool HttpQueryLastModified(VHINTERNET request, std::time_t* when);
-// Fails when the header is absent or not a decimal number that fits 64 bits.
+// The body's length from Content-Length; fails when the header is absent or the
+// body is chunked (its framing overrides the header). HttpSendRequest has already
+// refused an answer whose Content-Length is not one number below 2^63.
 bool HttpQueryContentLength(VHINTERNET request, std::uint64_t* length);
+// True when the final answer carries header `name`, whatever the length of its
+// value: a value too long for a query's buffer is still there.
+bool HttpHasHeader(VHINTERNET request, const char* name);
 
 // Blocks until at most `want` bytes of the body are in `buf`; *got = 0 at the end
 // of the body. False on a failed transfer or a closed handle.

@@ -10,6 +10,7 @@
 #include <curl/curl.h>
 
 #include <cstddef>
+#include <cstdint>
 #include <memory>
 #include <string>
 #include <string_view>
@@ -61,6 +62,10 @@ public:
     // The first header called `name` (case-insensitive), value trimmed; null when
     // absent or when the final answer's headers are not complete.
     const std::string* Header(std::string_view name) const;
+    // The body's length as libcurl frames it; false when the body runs to its end
+    // instead (no length given, or a chunked body, whose framing overrides any
+    // Content-Length).
+    bool FramedLength(std::uint64_t* length) const;
 
 private:
     // Any thread, under the parent's child lock or the closer's reference.
@@ -82,6 +87,7 @@ private:
     // internet_headers.cpp
     static std::size_t OnHeader(char* data, std::size_t size, std::size_t count, void* self);
     void OnHeaderLine(std::string_view line);
+    bool LengthIsSound() const;
 
     static constexpr std::size_t kBodyCapacity = 256 * 1024;
     static constexpr int kMaxRedirects = 10;

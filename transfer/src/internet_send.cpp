@@ -109,7 +109,8 @@ bool Request::Send(const char* headers) {
             bool sameOrigin = false;
             if (redirects == kMaxRedirects || !IsFollowedRedirect(status_) ||
                 !NextHop(&next, &sameOrigin)) {
-                return true;
+                // Only a success's body is ever read.
+                return status_ >= 300 || LengthIsSound();
             }
             ++redirects;
             // Credentials go only back to the origin they came with.
