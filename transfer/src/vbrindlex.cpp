@@ -40,7 +40,8 @@ Woke WaitWorkerOrStop(VHANDLE worker, VHANDLE stop, unsigned long timeoutMs) {
     for (;;) {
         if (VIsSignalled(worker)) return Woke::WorkerEnded;
         if (stop != nullptr && VIsSignalled(stop)) return Woke::Stop;
-        const auto left = std::chrono::duration_cast<std::chrono::milliseconds>(deadline - Clock::now());
+        // Rounded up: a wait cut short by truncation would end a period early.
+        const auto left = std::chrono::ceil<std::chrono::milliseconds>(deadline - Clock::now());
         if (left.count() <= 0) return Woke::Timeout;
         const int ready = poll(fds, count, static_cast<int>(left.count()));
         if (ready < 0 && errno != EINTR) return VIsSignalled(worker) ? Woke::WorkerEnded : Woke::Timeout;
