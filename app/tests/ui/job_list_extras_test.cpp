@@ -3,12 +3,14 @@
 #include "job_list_extras.h"
 
 #include <QDropEvent>
+#include <QHelpEvent>
 #include <QImage>
 #include <QLineEdit>
 #include <QMimeData>
 #include <QPainter>
 #include <QStandardItemModel>
 #include <QStyleOptionViewItem>
+#include <QToolTip>
 #include <QTreeWidget>
 #include <QUrl>
 #include <string>
@@ -143,10 +145,25 @@ TEST_F(JobListExtrasTest, SpeedTipForRunningRowsOnly) {
     EXPECT_EQ(window.jobView()->columnCount(), 5);
     EXPECT_TRUE(window.jobView()->topLevelItem(0)->toolTip(kStatusColumn).isEmpty());
 
+    // Hovering any cell of the row shows it, worked out at that moment; a row not
+    // receiving data has none (the event is left to the window, which has none).
+    QWidget* viewport = window.jobView()->viewport();
+    const QRect cell = window.jobView()->visualItemRect(window.jobView()->topLevelItem(0));
+    const auto hover = [&](QPoint pos) {
+        QHelpEvent event(QEvent::ToolTip, pos, viewport->mapToGlobal(pos));
+        QCoreApplication::sendEvent(viewport, &event);
+        return event.isAccepted();
+    };
+    EXPECT_TRUE(hover(QPoint(5, cell.center().y())));
+    EXPECT_TRUE(QToolTip::isVisible());
+    EXPECT_TRUE(QToolTip::text().startsWith("Speed: ")) << QToolTip::text().toStdString();
+
     job->status = STATUS_FAILED;  // the run ended: its meter goes
     UpdateJobRow(&window, job, 0);
     EXPECT_EQ(tips->TipFor(job), "");
     EXPECT_EQ(tips->MeterCount(), 0u);
+    EXPECT_FALSE(hover(QPoint(5, cell.center().y())));
+    EXPECT_FALSE(hover(QPoint(5, cell.bottom() + 40)));  // below the last row
     job->status = STATUS_WAIT;
 }
 
