@@ -254,20 +254,5 @@ TEST_F(PreferencesDialogTest, RaisedLimitStartsMoreRunsAndZeroStartsNone) {
     EXPECT_NE(first->thread, nullptr);
 }
 
-TEST_F(PreferencesDialogTest, CancelChangesNothing) {
-    defPath = dir.path();
-    maxFiles = 1;
-    maxTries = 5;
-    WhenModal<PreferencesDialog>([](PreferencesDialog* dialog) {
-        Box(*dialog, "folderEdit")->setText("/");
-        Box(*dialog, "maxFilesEdit")->setText("8");
-        QTest::mouseClick(dialog->findChild<QPushButton*>("cancelButton"), Qt::LeftButton);
-    });
-    EXPECT_EQ(RunPreferencesDialog(nullptr), 0);
-    EXPECT_EQ(defPath, dir.path());
-    EXPECT_EQ(maxFiles, 1);
-    EXPECT_EQ(std::filesystem::current_path(), std::filesystem::path(dir.path()));
-}
-
 }  // namespace
 }  // namespace vtest
