@@ -1,68 +1,16 @@
 // Closing a request whose host name lookup never finishes.
 //
-// No lookup may leave the machine, so this program puts its own getaddrinfo in
-// front of the C library's: it holds the lookup of one chosen name until the test
-// lets it go and passes every other call through. The name is one /etc/hosts
-// gives, so even a lookup that slipped past the stand-in would be answered from
-// the file, never from the network.
-#include <dlfcn.h>
+// No lookup may leave the machine: the getaddrinfo stand-in of held_lookup.h
+// holds the lookup of one chosen name until the test lets it go.
 #include <gtest/gtest.h>
-#include <netdb.h>
 
-#include <condition_variable>
-#include <fstream>
 #include <mutex>
-#include <sstream>
 #include <string>
 #include <thread>
 
+#include "held_lookup.h"
 #include "internet_close_harness.h"
 #include "internet_test_util.h"
-
-namespace {
-
-std::mutex lookupMutex;
-std::condition_variable lookupChanged;
-std::string heldName;
-bool released = false;
-int held = 0;
-
-// A name /etc/hosts maps to a loopback address, other than "localhost", which
-// libcurl answers by itself; "" when there is none.
-std::string LoopbackNameFromHosts() {
-    std::ifstream hosts("/etc/hosts");
-    std::string line;
-    while (std::getline(hosts, line)) {
-        std::istringstream fields(line.substr(0, line.find('#')));
-        std::string address, name;
-        if (!(fields >> address) || address.rfind("127.", 0) != 0) continue;
-        while (fields >> name) {
-            if (name != "localhost" && name.find("localhost") == std::string::npos) return name;
-        }
-    }
-    return {};
-}
-
-}  // namespace
-
-// Called by libcurl's lookup thread.
-extern "C" int getaddrinfo(const char* node, const char* service, const addrinfo* hints,
-                           addrinfo** result) {
-    using Lookup = int (*)(const char*, const char*, const addrinfo*, addrinfo**);
-    static const auto real = reinterpret_cast<Lookup>(dlsym(RTLD_NEXT, "getaddrinfo"));
-    {
-        std::unique_lock lock(lookupMutex);
-        if (node != nullptr && !heldName.empty() && heldName == node) {
-            ++held;
-            lookupChanged.notify_all();
-            lookupChanged.wait(lock, [] { return released; });
-            --held;
-            lookupChanged.notify_all();
-            return EAI_AGAIN;
-        }
-    }
-    return real(node, service, hints, result);
-}
 
 namespace brindlex::net {
 namespace {
