@@ -1,5 +1,7 @@
 #include "job_queue.h"
 
+#include <cstring>
+
 DownloadJob* jobList = nullptr;
 int maxFiles = 1;
 int maxTries = 5;
@@ -33,6 +35,19 @@ bool IsRunning(const DownloadJob* job) {
     return job->thread != nullptr || job->status.load(std::memory_order_relaxed) > STATUS_WAIT;
 }
 
+// Two runs on one file would interleave their bytes, so a job whose file another
+// run is writing waits its turn; it is started by the call after that run ends.
+bool FileInUse(const DownloadJob* job) {
+    if (job->fileName == nullptr) return false;
+    for (const DownloadJob* other = jobList; other != nullptr; other = other->next) {
+        if (other != job && IsRunning(other) && other->fileName != nullptr &&
+            std::strcmp(other->fileName, job->fileName) == 0) {
+            return true;
+        }
+    }
+    return false;
+}
+
 // Returns true when the run was started.
 bool Start(DownloadJob* job) {
     job->deleteMark = 0;
@@ -56,7 +71,7 @@ void StartJobs() {
         }
     }
     for (DownloadJob* job = jobList; job != nullptr && running < maxFiles; job = job->next) {
-        if (IsRunning(job)) {
+        if (IsRunning(job) || FileInUse(job)) {
             continue;
         }
         const long long status = job->status.load(std::memory_order_relaxed);

@@ -4,9 +4,11 @@
 // block is written and flushed before `received` grows, the file is cut to the write
 // offset before the body starts, and a failed write is cut back. So the next attempt
 // can resume from the file's length and never splice stale or partial bytes.
+#include <sys/file.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include <cerrno>
 #include <cstdio>
 #include <cstring>
 #include <ctime>
@@ -90,6 +92,12 @@ unsigned long VBRINDLEX::MinorThread() {
         file = std::fopen(path, "r+b");
         if (file == nullptr) file = std::fopen(path, "w+b");
         if (file == nullptr) return GoClose(nullptr, RESULT_FILE_PROBLEM, STATUS_FAILED);
+        // Two runs writing one file (two jobs with the same name, or two programs
+        // saving to one folder) would interleave their bytes: the second one waits
+        // for another attempt instead. The lock goes with the close.
+        if (flock(fileno(file), LOCK_EX | LOCK_NB) != 0 && errno == EWOULDBLOCK) {
+            return GoClose(file, RESULT_FILE_PROBLEM, STATUS_FAILED);
+        }
         // Unbuffered: each block goes to the file in one write(2), and a failed write
         // leaves nothing behind in a buffer for fclose to write later.
         std::setvbuf(file, nullptr, _IONBF, 0);

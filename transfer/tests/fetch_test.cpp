@@ -258,3 +258,25 @@ TEST_F(FetchTest, EscapesInTheUrlAreSentAsWritten) {
 }
 
 }  // namespace
+
+namespace {
+
+// A second run on a file another run is writing refuses to start rather than
+// interleave its bytes with the first one's.
+TEST_F(FetchTest, SecondRunOnABusyFileIsAFileProblem) {
+    server_.Set("/slow", Route{.size = 100000, .bytesPerSecond = 200000});
+    server_.Set("/f", Route{.size = 100});
+    VBRINDLEX first;
+    Aim(first, "/slow");
+    first.GoAsync();
+    while (first.status.load() < 1000 && VWait(first.thread, 10) == VWAIT_TIMEOUT) {
+    }
+    VBRINDLEX second;
+    Aim(second, "/f");
+    EXPECT_EQ(second.Go(), RESULT_FILE_PROBLEM);
+    ASSERT_EQ(VWait(first.thread, V_INFINITE), VWAIT_SIGNALLED);
+    EXPECT_EQ(first.result.load(), RESULT_OK);
+    EXPECT_EQ(ReadWholeFile(out_), Body(0, 100000));
+}
+
+}  // namespace

@@ -304,4 +304,26 @@ TEST_F(SchedulerTest, LaterWhileRestartingThenDoneOnTheFirstRestart) {
     EXPECT_EQ(modeltest::ReadFile(job->fileName), vtest::Body(0, 5000));
 }
 
+// Two jobs saving to one file never run at once: the second waits for the first
+// to end, so the file is never interleaved. It then asks for the bytes past the
+// complete file, which the server refuses with 416.
+TEST_F(SchedulerTest, JobsSharingAFileNameRunOneAfterTheOther) {
+    server_.Set("/slow", [] {
+        vtest::Route route = Body(200000);
+        route.bytesPerSecond = 2000000;
+        return route;
+    }());
+    const std::string file = dir_.File("same.bin");
+    DownloadJob* first = AddJob(server_.Url("/slow"), file);
+    DownloadJob* second = AddJob(server_.Url("/slow"), file);
+    maxFiles = 2;
+    StartJobs();
+    EXPECT_NE(first->thread, nullptr);
+    EXPECT_EQ(second->thread, nullptr);
+    RunUntilIdle();
+    EXPECT_EQ(first->status.load(), STATUS_DONE);
+    EXPECT_EQ(second->result.load(), 416u);
+    EXPECT_EQ(modeltest::ReadFile(file), vtest::Body(0, 200000));
+}
+
 }  // namespace
