@@ -7,9 +7,10 @@
 // matched with the first row update afterwards whose status has reached it.
 // Targets: under 10% of a core, and every status change shown within 50 ms.
 //
-// Usage: ui_load_bench [seconds]   (default 8; QT_QPA_PLATFORM as you like,
-// offscreen when unset). Writes up to a few GB into a temporary folder, removed
-// afterwards.
+// Usage: ui_load_bench [seconds [MB/s per run]]   (default 8 seconds at full
+// loopback speed; a rate paces each run like a fast network would). Offscreen
+// unless QT_QPA_PLATFORM says otherwise. Writes up to a few GB into a temporary
+// folder, removed afterwards.
 #include <stdlib.h>
 #include <sys/resource.h>
 #include <unistd.h>
@@ -66,6 +67,7 @@ double Percentile(std::vector<double> values, double p) {
 
 int main(int argc, char** argv) {
     const int seconds = argc > 1 ? std::max(1, atoi(argv[1])) : 8;
+    const double megabytesPerSecond = argc > 2 ? std::max(0.0, atof(argv[2])) : 0.0;
     setenv("QT_QPA_PLATFORM", "offscreen", 0);
     QApplication app(argc, argv);
 
@@ -75,6 +77,7 @@ int main(int argc, char** argv) {
     vtest::TestServer server;
     vtest::Route route;
     route.size = 64ULL << 30;  // never ends within the run
+    route.bytesPerSecond = static_cast<std::uint64_t>(megabytesPerSecond * 1e6);
     server.Set("/big", route);
     std::vector<DownloadJob*> jobs;
     for (int i = 0; i < kRuns; ++i) {
