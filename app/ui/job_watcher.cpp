@@ -12,8 +12,8 @@
 namespace {
 
 // The loop cannot see a run it cannot watch: its end would never be collected and
-// the shutdown would wait for a job nobody follows. Ends like the original's failed
-// wait: the message, then code 0 at once, settings not written.
+// the shutdown would wait for a job nobody follows. There is no sound way on: the
+// message, then code 0 at once, without the shutdown steps (settings not written).
 [[noreturn]] void EndForFailedWatch() {
     ShowMessage(nullptr, "Erk!");
     std::_Exit(0);
