@@ -38,6 +38,23 @@ public:
     ~ShortWatch() { brindlex::seams::watchPeriodMs = brindlex::seams::kWatchPeriodMs; }
 };
 
+// A transfer object aimed at the path "/f" of its own server, saving into a
+// temporary file.
+struct Aimed {
+    explicit Aimed(const Route& route, TestServer::Mode mode = TestServer::Mode::Http,
+                   TestServer::Cert cert = TestServer::Cert::Good)
+        : server(mode, cert) {
+        server.Set("/f", route);
+        t.SetURL(url.c_str());
+        t.SetDataReceptor(Receptor(out));
+    }
+    TestServer server;
+    vtest::TempDir dir;
+    const std::string out = dir / "out";
+    const std::string url = server.Url("/f");
+    VBRINDLEX t;
+};
+
 TEST(TransferObject, NewObjectReadings) {
     VBRINDLEX t;
     EXPECT_EQ(t.status.load(), STATUS_WAIT);
@@ -72,25 +89,15 @@ TEST(TransferObject, Setters) {
 }
 
 TEST(TransferObject, FinishedRunLeavesTheActivityBit) {
-    TestServer server;
-    server.Set("/f", Route{.size = 10, .acceptRanges = false});
-    vtest::TempDir dir;
-    const std::string out = dir / "out", url = server.Url("/f");
-    VBRINDLEX t;
-    t.SetURL(url.c_str());
-    t.SetDataReceptor(Receptor(out));
+    Aimed a(Route{.size = 10, .acceptRanges = false});
+    VBRINDLEX& t = a.t;
     ASSERT_EQ(t.Go(), RESULT_OK);
     EXPECT_EQ(t.GetFlags(), FLAG_ALIVE | FLAG_NO_RANGE | FLAG_TO_FILE);
 }
 
 TEST(TransferObject, AsyncRunSignalsStatusAndEndsWithItsResult) {
-    TestServer server;
-    server.Set("/f", Route{.size = 100000});
-    vtest::TempDir dir;
-    const std::string out = dir / "out", url = server.Url("/f");
-    VBRINDLEX t;
-    t.SetURL(url.c_str());
-    t.SetDataReceptor(Receptor(out));
+    Aimed a(Route{.size = 100000});
+    VBRINDLEX& t = a.t;
     VHANDLE thread = t.GoAsync();
     ASSERT_NE(thread, nullptr);
     EXPECT_EQ(thread, t.thread);
@@ -107,7 +114,7 @@ TEST(TransferObject, AsyncRunSignalsStatusAndEndsWithItsResult) {
     unsigned long code = 99;
     EXPECT_TRUE(VGetExitCode(t.thread, &code));
     EXPECT_EQ(code, RESULT_OK);
-    EXPECT_EQ(ReadWholeFile(out), Body(0, 100000));
+    EXPECT_EQ(ReadWholeFile(a.out), Body(0, 100000));
     t.CloseHandles();
     EXPECT_EQ(t.thread, nullptr);
     EXPECT_EQ(t.statusEvent, nullptr);
@@ -115,13 +122,8 @@ TEST(TransferObject, AsyncRunSignalsStatusAndEndsWithItsResult) {
 }
 
 TEST(TransferObject, NextAsyncRunReleasesTheEarlierHandles) {
-    TestServer server;
-    server.Set("/f", Route{.size = 10});
-    vtest::TempDir dir;
-    const std::string out = dir / "out", url = server.Url("/f");
-    VBRINDLEX t;
-    t.SetURL(url.c_str());
-    t.SetDataReceptor(Receptor(out));
+    Aimed a(Route{.size = 10});
+    VBRINDLEX& t = a.t;
     t.GoAsync();
     VWait(t.thread, V_INFINITE);
     const int before = OpenDescriptors();
@@ -133,13 +135,8 @@ TEST(TransferObject, NextAsyncRunReleasesTheEarlierHandles) {
 }
 
 TEST(TransferObject, StopEndsAFlowingRunAtABlockBoundary) {
-    TestServer server;
-    server.Set("/f", Route{.size = 10'000'000, .bytesPerSecond = 200'000});
-    vtest::TempDir dir;
-    const std::string out = dir / "out", url = server.Url("/f");
-    VBRINDLEX t;
-    t.SetURL(url.c_str());
-    t.SetDataReceptor(Receptor(out));
+    Aimed a(Route{.size = 10'000'000, .bytesPerSecond = 200'000});
+    VBRINDLEX& t = a.t;
     t.GoAsync();
     while (t.status.load() < 10000 && VWait(t.thread, 10) == VWAIT_TIMEOUT) {
     }
@@ -149,7 +146,7 @@ TEST(TransferObject, StopEndsAFlowingRunAtABlockBoundary) {
     EXPECT_EQ(t.status.load(), STATUS_FAILED);
     const std::uint64_t kept = t.received.load();
     EXPECT_GE(kept, 10000u);
-    EXPECT_EQ(ReadWholeFile(out), Body(0, kept));
+    EXPECT_EQ(ReadWholeFile(a.out), Body(0, kept));
 }
 
 // A stop must not wait for the watchdog, in whichever call the run is blocked.
@@ -180,13 +177,8 @@ TEST(TransferObject, StopEndsABlockedRunQuickly) {
 
 TEST(TransferObject, WatchdogEndsAStalledRun) {
     ShortWatch watch(300);
-    TestServer server;
-    server.Set("/f", Route{.size = 100000, .stallAfter = 512});
-    vtest::TempDir dir;
-    const std::string out = dir / "out", url = server.Url("/f");
-    VBRINDLEX t;
-    t.SetURL(url.c_str());
-    t.SetDataReceptor(Receptor(out));
+    Aimed a(Route{.size = 100000, .stallAfter = 512});
+    VBRINDLEX& t = a.t;
     const auto start = Clock::now();
     EXPECT_EQ(t.Go(), RESULT_TIMEOUT);
     const auto took = Clock::now() - start;
@@ -194,35 +186,24 @@ TEST(TransferObject, WatchdogEndsAStalledRun) {
     EXPECT_LT(took, std::chrono::milliseconds(3000));
     EXPECT_EQ(t.status.load(), STATUS_FAILED);
     EXPECT_EQ(t.received.load(), 512u);
-    EXPECT_EQ(ReadWholeFile(out), Body(0, 512));
+    EXPECT_EQ(ReadWholeFile(a.out), Body(0, 512));
 }
 
 TEST(TransferObject, WatchdogLeavesASlowButSteadyRunAlone) {
     ShortWatch watch(300);
-    TestServer server;
     // Slower than one period for the whole body, but never silent for a period.
-    server.Set("/f", Route{.size = 40000, .bytesPerSecond = 40000});
-    vtest::TempDir dir;
-    const std::string out = dir / "out", url = server.Url("/f");
-    VBRINDLEX t;
-    t.SetURL(url.c_str());
-    t.SetDataReceptor(Receptor(out));
-    EXPECT_EQ(t.Go(), RESULT_OK);
-    EXPECT_EQ(ReadWholeFile(out), Body(0, 40000));
+    Aimed a(Route{.size = 40000, .bytesPerSecond = 40000});
+    EXPECT_EQ(a.t.Go(), RESULT_OK);
+    EXPECT_EQ(ReadWholeFile(a.out), Body(0, 40000));
 }
 
 TEST(TransferObject, HttpsWithATrustedCertificate) {
-    TestServer server(TestServer::Mode::Https);
-    server.Set("/f", Route{.size = 5000});
-    brindlex::seams::SetTrustedCaFile(server.CaFile());
-    vtest::TempDir dir;
-    const std::string out = dir / "out", url = server.Url("/f");
-    VBRINDLEX t;
-    t.SetURL(url.c_str());
-    t.SetDataReceptor(Receptor(out));
+    Aimed a(Route{.size = 5000}, TestServer::Mode::Https);
+    VBRINDLEX& t = a.t;
+    brindlex::seams::SetTrustedCaFile(a.server.CaFile());
     EXPECT_EQ(t.Go(), RESULT_OK);
     brindlex::seams::SetTrustedCaFile("");
-    EXPECT_EQ(ReadWholeFile(out), Body(0, 5000));
+    EXPECT_EQ(ReadWholeFile(a.out), Body(0, 5000));
 }
 
 TEST(TransferObject, HttpsRefusesUntrustedCertificates) {
@@ -235,16 +216,10 @@ TEST(TransferObject, HttpsRefusesUntrustedCertificates) {
                  {TestServer::Cert::WrongHost, true}};
     for (const auto& c : cases) {
         SCOPED_TRACE(static_cast<int>(c.cert));
-        TestServer server(TestServer::Mode::Https, c.cert);
-        server.Set("/f", Route{.size = 100});
-        brindlex::seams::SetTrustedCaFile(c.trustTestCa ? server.CaFile() : "");
-        vtest::TempDir dir;
-        const std::string out = dir / "out", url = server.Url("/f");
-        VBRINDLEX t;
-        t.SetURL(url.c_str());
-        t.SetDataReceptor(Receptor(out));
-        EXPECT_EQ(t.Go(), RESULT_BAD_SEND_REQUEST);
-        EXPECT_EQ(t.status.load(), STATUS_FAILED);
+        Aimed a(Route{.size = 100}, TestServer::Mode::Https, c.cert);
+        brindlex::seams::SetTrustedCaFile(c.trustTestCa ? a.server.CaFile() : "");
+        EXPECT_EQ(a.t.Go(), RESULT_BAD_SEND_REQUEST);
+        EXPECT_EQ(a.t.status.load(), STATUS_FAILED);
         brindlex::seams::SetTrustedCaFile("");
     }
 }
