@@ -1,5 +1,6 @@
 #include "atomic_file.h"
 
+#include <dirent.h>
 #include <fcntl.h>
 #include <sys/stat.h>
 #include <unistd.h>
@@ -105,4 +106,25 @@ bool WriteFileAtomically(const std::string& path, const std::string& bytes) {
         close(folder);
     }
     return true;
+}
+
+void RemoveStaleTemporaries(const std::string& path) {
+    if (path.empty()) {
+        return;
+    }
+    const std::string target = ResolveTarget(path);
+    const std::string folder = FolderOf(target);
+    const std::size_t slash = target.rfind('/');
+    const std::string prefix =
+        (slash == std::string::npos ? target : target.substr(slash + 1)) + ".tmp-";
+    DIR* dir = opendir(folder.c_str());
+    if (dir == nullptr) {
+        return;
+    }
+    while (const dirent* entry = readdir(dir)) {
+        if (std::strncmp(entry->d_name, prefix.c_str(), prefix.size()) == 0) {
+            unlinkat(dirfd(dir), entry->d_name, 0);
+        }
+    }
+    closedir(dir);
 }

@@ -15,3 +15,8 @@
 // named `path` + ".tmp-" + pid + "-" + count). Any thread; concurrent calls for the
 // same path each leave a whole file, the last rename winning.
 bool WriteFileAtomically(const std::string& path, const std::string& bytes);
+
+// Removes the temporary files a killed WriteFileAtomically may have left beside
+// `path` (`path` + ".tmp-" ...). Call it only while no one else can be writing
+// `path`: the program does so at start-up, holding its instance lock.
+void RemoveStaleTemporaries(const std::string& path);

@@ -14,6 +14,7 @@
 
 #include "app_settings.h"
 #include "app_shutdown.h"
+#include "atomic_file.h"
 #include "instance_lock.h"
 #include "job_queue.h"
 #include "job_view.h"
@@ -57,6 +58,10 @@ int RunVantorel(int argc, char** argv) {
     QApplication::setQuitOnLastWindowClosed(false);
     QApplication::setWindowIcon(QIcon(QStringLiteral(":/vantorel.png")));
 
+    // Only the lock holder writes these two files: a temporary one beside them
+    // was left by an instance killed in the middle of a save.
+    RemoveStaleTemporaries(listPath);
+    RemoveStaleTemporaries(iniPath);
     LoadSettings();
     if (defPath.empty()) defPath = DesktopFolder();
     // Job file names are relative to the current folder. A folder that cannot be

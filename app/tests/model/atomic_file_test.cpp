@@ -7,6 +7,7 @@
 #include <sys/wait.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <filesystem>
 #include <string>
 #include <vector>
@@ -104,6 +105,22 @@ TEST(WriteFileAtomically, FullDiskKeepsTheOldFile) {
     EXPECT_EQ(WEXITSTATUS(status), 0) << "the write reported success";
     EXPECT_EQ(ReadFile(path), "\"old\" \"content\"\n");
     EXPECT_EQ(Entries(dir.Path()), std::vector<std::string>{"filelist.dat"});
+}
+
+TEST(RemoveStaleTemporaries, RemovesOnlyTheLeftoversOfThatFile) {
+    TempDir dir;
+    const std::string path = dir.File("filelist.dat");
+    WriteFile(path, "kept");
+    WriteFile(path + ".tmp-123-0", "left by a kill");
+    WriteFile(path + ".tmp-456-7", "");
+    WriteFile(dir.File("vantorel.ini.tmp-1-1"), "another file's");
+    WriteFile(dir.File("filelist.dat.bak"), "not ours");
+    RemoveStaleTemporaries(path);
+    std::vector<std::string> left = Entries(dir.Path());
+    std::sort(left.begin(), left.end());
+    EXPECT_EQ(left, (std::vector<std::string>{"filelist.dat", "filelist.dat.bak",
+                                              "vantorel.ini.tmp-1-1"}));
+    EXPECT_EQ(ReadFile(path), "kept");
 }
 
 }  // namespace
