@@ -293,7 +293,11 @@ TEST_F(SchedulerTest, NotFoundIsRestartedOnceThenLeft) {
 }
 
 TEST_F(SchedulerTest, LaterWhileRestartingThenDoneOnTheFirstRestart) {
-    server_.SetSequence("/busy", {Status(503), Body(5000)});
+    // The second answer is slow, so the refresh after the restart sees that run
+    // still in progress (its result still the first run's 503).
+    vtest::Route slow = Body(5000);
+    slow.bytesPerSecond = 10000;
+    server_.SetSequence("/busy", {Status(503), slow});
     DownloadJob* job = Add("/busy");
     StartJobs();
     const std::vector<std::string> texts = RunUntilIdle(job);
