@@ -38,6 +38,19 @@ bool CutTo(std::FILE* file, std::uint64_t length) {
     return ftruncate(fileno(file), static_cast<off_t>(length)) == 0;
 }
 
+// One block straight to the file: the stream is unbuffered, so stdio would make
+// the same write(2) with a lock and a flush around it.
+bool WriteBlock(int fd, const char* data, std::size_t count) {
+    while (count > 0) {
+        const ssize_t written = write(fd, data, count);
+        if (written < 0 && errno == EINTR) continue;
+        if (written <= 0) return false;
+        data += written;
+        count -= static_cast<std::size_t>(written);
+    }
+    return true;
+}
+
 void StampFileTime(std::FILE* file, std::time_t when) {
     const timespec times[2] = {{when, 0}, {when, 0}};
     futimens(fileno(file), times);
@@ -98,8 +111,8 @@ unsigned long VBRINDLEX::MinorThread() {
         if (flock(fileno(file), LOCK_EX | LOCK_NB) != 0 && errno == EWOULDBLOCK) {
             return GoClose(file, RESULT_FILE_PROBLEM, STATUS_FAILED);
         }
-        // Unbuffered: each block goes to the file in one write(2), and a failed write
-        // leaves nothing behind in a buffer for fclose to write later.
+        // Unbuffered: the blocks are written to the descriptor directly, and nothing
+        // may sit in a stdio buffer for fclose to write later.
         std::setvbuf(file, nullptr, _IONBF, 0);
         if (fseeko(file, 0, SEEK_END) != 0) return GoClose(file, RESULT_FILE_PROBLEM, STATUS_FAILED);
         existingLength = static_cast<std::uint64_t>(ftello(file));
@@ -191,8 +204,7 @@ unsigned long VBRINDLEX::MinorThread() {
             }
             return GoClose(file, RESULT_DROPPED, STATUS_FAILED);
         }
-        if (file != nullptr &&
-            (std::fwrite(block, 1, count, file) != count || std::fflush(file) != 0)) {
+        if (file != nullptr && !WriteBlock(fileno(file), block, count)) {
             // A disk that filled up may have taken part of the block: keep the file
             // exactly as long as what was counted.
             CutTo(file, done);
