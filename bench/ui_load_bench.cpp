@@ -191,7 +191,8 @@ int main(int argc, char** argv) {
                 static_cast<double>(bytes) / wall / 1e6, static_cast<double>(bytes) / 256 / wall);
     std::printf("UI thread CPU: %.3f s of %.2f s = %.1f%% of a core (target < 10%%)\n", cpu, wall,
                 100 * cpu / wall);
-    std::printf("row updates: %zu (%.1f per row per second)\n", updates.size(),
+    std::printf("row data changes: %zu (%.1f per row per second; a repaint sets the text and the bar)\n",
+                updates.size(),
                 static_cast<double>(updates.size()) / kRuns / wall);
     std::printf(
         "status change -> row text: p50 %.1f ms, p99 %.1f ms, max %.1f ms over %zu samples "
