@@ -11,10 +11,13 @@
 
 namespace vtest {
 
+// A fresh folder under `base` (the system's temporary folder when empty).
 class TempDir {
 public:
-    TempDir() {
-        std::string pattern = (std::filesystem::temp_directory_path() / "vantorel-XXXXXX").string();
+    explicit TempDir(const std::string& base = "") {
+        const std::filesystem::path parent =
+            base.empty() ? std::filesystem::temp_directory_path() : std::filesystem::path(base);
+        std::string pattern = (parent / "vantorel-XXXXXX").string();
         if (mkdtemp(pattern.data()) != nullptr) path_ = pattern;
     }
     ~TempDir() {
@@ -25,7 +28,9 @@ public:
     TempDir& operator=(const TempDir&) = delete;
 
     const std::string& path() const { return path_; }
-    std::string operator/(const std::string& name) const { return path_ + "/" + name; }
+    const std::string& Path() const { return path_; }
+    std::string File(const std::string& name) const { return path_ + "/" + name; }
+    std::string operator/(const std::string& name) const { return File(name); }
 
 private:
     std::string path_;

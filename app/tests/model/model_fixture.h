@@ -13,43 +13,16 @@
 
 #include "job_queue.h"
 #include "list_file.h"
+#include "temp_dir.h"
 
 namespace modeltest {
 
-// A fresh folder under `base` (the temporary directory when empty), removed with
-// everything in it.
-class TempDir {
-public:
-    explicit TempDir(const std::string& base = "") {
-        const std::filesystem::path parent =
-            base.empty() ? std::filesystem::temp_directory_path() : std::filesystem::path(base);
-        std::string pattern = parent / "vantorel-model-XXXXXX";
-        if (mkdtemp(pattern.data()) != nullptr) {
-            path_ = pattern;
-        }
-    }
-    ~TempDir() {
-        std::error_code ignored;
-        std::filesystem::remove_all(path_, ignored);
-    }
-    TempDir(const TempDir&) = delete;
-    TempDir& operator=(const TempDir&) = delete;
+using TempDir = vtest::TempDir;
 
-    const std::string& Path() const { return path_; }
-    std::string File(const std::string& name) const { return path_ + "/" + name; }
-
-private:
-    std::string path_;
-};
-
-inline std::string ReadFile(const std::string& path) {
-    std::ifstream in(path, std::ios::binary);
-    return std::string(std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>());
-}
+inline std::string ReadFile(const std::string& path) { return vtest::ReadWholeFile(path); }
 
 inline void WriteFile(const std::string& path, const std::string& bytes) {
-    std::ofstream out(path, std::ios::binary | std::ios::trunc);
-    out.write(bytes.data(), static_cast<std::streamsize>(bytes.size()));
+    vtest::WriteWholeFile(path, bytes);
 }
 
 // Stops and collects any run still in progress, then destroys every job.
