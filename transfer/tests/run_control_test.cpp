@@ -131,7 +131,9 @@ TEST(TransferObject, NextAsyncRunReleasesTheEarlierHandles) {
         t.GoAsync();
         VWait(t.thread, V_INFINITE);
     }
-    EXPECT_LE(OpenDescriptors(), before);
+    // Three handles a run: a leak would show as 60 more. The slack is for the
+    // server's side of the last connections, which may still be closing.
+    EXPECT_LE(OpenDescriptors(), before + 4);
 }
 
 TEST(TransferObject, StopEndsAFlowingRunAtABlockBoundary) {
