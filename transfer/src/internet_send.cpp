@@ -6,15 +6,11 @@
 
 #include "internet.h"
 #include "internet_request.h"
+#include "internet_url_text.h"
 
 namespace brindlex::net {
 
 namespace {
-
-struct UrlDeleter {
-    void operator()(CURLU* u) const { curl_url_cleanup(u); }
-};
-using UrlPtr = std::unique_ptr<CURLU, UrlDeleter>;
 
 std::string TakeString(char* text) {
     std::string out = text != nullptr ? text : "";
@@ -100,7 +96,7 @@ bool Request::Send(const char* headers) {
     if (origin_.empty() || !BuildHeaderList(headers)) return false;
     if (!StartHop(origin_ + "/", true, true)) return false;
     // What a relative Location is resolved against.
-    currentUrl_ = origin_ + (target_.front() == '/' ? "" : "/") + target_;
+    currentUrl_ = origin_ + (!target_.empty() && target_.front() == '/' ? "" : "/") + target_;
     int redirects = 0;
     for (;;) {
         if (IsClosed() || !Perform()) return false;

@@ -16,11 +16,6 @@ namespace brindlex::net {
 
 namespace {
 
-struct UrlDeleter {
-    void operator()(CURLU* u) const { curl_url_cleanup(u); }
-};
-using UrlPtr = std::unique_ptr<CURLU, UrlDeleter>;
-
 int HexValue(char c) {
     if (c >= '0' && c <= '9') return c - '0';
     if (c >= 'a' && c <= 'f') return c - 'a' + 10;

@@ -1,10 +1,19 @@
 // Text helpers of the internet layer shared between its files.
 #pragma once
 
+#include <curl/curl.h>
+
+#include <memory>
 #include <string>
 #include <string_view>
 
 namespace brindlex::net {
+
+// Owns a libcurl URL handle.
+struct UrlDeleter {
+    void operator()(CURLU* u) const { curl_url_cleanup(u); }
+};
+using UrlPtr = std::unique_ptr<CURLU, UrlDeleter>;
 
 // The request object as it goes on the request line: every byte that cannot stand
 // there (space, control and non-ASCII) becomes %XX; the rest is left as it is.
