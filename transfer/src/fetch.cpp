@@ -194,7 +194,9 @@ unsigned long VBRINDLEX::MinorThread() {
         received.store(0);
     }
     if (!CutTo(file, received.load())) return GoClose(file, RESULT_FILE_PROBLEM, STATUS_FAILED);
-    if (file != nullptr) brindlex::KeepResumeValidator(fileno(file), request.get(), received.load() != 0);
+    if (file != nullptr) {
+        brindlex::KeepResumeValidator(fileno(file), request.get(), received.load() != 0);
+    }
 
     char block[kBlockSize];
     for (;;) {

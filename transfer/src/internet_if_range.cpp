@@ -27,7 +27,8 @@ std::string TakeText(char* text) {
 // when it cannot be parsed.
 std::string Request::OriginOfUrl(const std::string& url) {
     UrlPtr parsed(curl_url());
-    if (!parsed || curl_url_set(parsed.get(), CURLUPART_URL, url.c_str(), 0) != CURLUE_OK) return {};
+    if (!parsed || curl_url_set(parsed.get(), CURLUPART_URL, url.c_str(), 0) != CURLUE_OK)
+        return {};
     char *scheme = nullptr, *host = nullptr, *port = nullptr;
     curl_url_get(parsed.get(), CURLUPART_SCHEME, &scheme, 0);
     curl_url_get(parsed.get(), CURLUPART_HOST, &host, 0);

@@ -69,7 +69,8 @@ std::optional<ResumeValidator> ReadResumeValidator(int fd) {
     const std::string_view text(buffer, static_cast<std::size_t>(length));
     const auto space = text.find(' ');
     if (space == std::string_view::npos || !IsPrintable(text)) return std::nullopt;
-    ResumeValidator validator{std::string(text.substr(0, space)), std::string(text.substr(space + 1))};
+    ResumeValidator validator{std::string(text.substr(0, space)),
+                              std::string(text.substr(space + 1))};
     if (validator.origin.empty() || validator.value.empty()) return std::nullopt;
     return validator;
 }
@@ -77,7 +78,8 @@ std::optional<ResumeValidator> ReadResumeValidator(int fd) {
 void KeepResumeValidator(int fd, VHINTERNET answer, bool continuation) {
     const std::string value = ValidatorOf(answer);
     std::string origin;
-    if (value.empty() || !net::HttpQueryOrigin(answer, &origin) || origin.find(' ') != std::string::npos) {
+    if (value.empty() || !net::HttpQueryOrigin(answer, &origin) ||
+        origin.find(' ') != std::string::npos) {
         if (!continuation) ForgetResumeValidator(fd);
         return;
     }

@@ -52,7 +52,8 @@ bool SetTrustStore(CURL* easy) {
     const std::string testCa = seams::TrustedCaFile();
     if (!testCa.empty()) {
         return curl_easy_setopt(easy, CURLOPT_CAINFO, testCa.c_str()) == CURLE_OK &&
-               curl_easy_setopt(easy, CURLOPT_CAPATH, static_cast<const char*>(nullptr)) == CURLE_OK;
+               curl_easy_setopt(easy, CURLOPT_CAPATH, static_cast<const char*>(nullptr)) ==
+                   CURLE_OK;
     }
     bool ok = true;
     const char* file = std::getenv("SSL_CERT_FILE");

@@ -204,8 +204,10 @@ void VBRINDLEX::SetStatus(long long value) {
 // Worker thread: the single exit of every fetch.
 unsigned long VBRINDLEX::GoClose(std::FILE* file, unsigned long code, long long finalStatus) {
     // A complete file has nothing left to resume.
-    if (file != nullptr && finalStatus == STATUS_DONE) brindlex::ForgetResumeValidator(fileno(file));
-    if (file != nullptr) std::fclose(file);
+    if (file != nullptr) {
+        if (finalStatus == STATUS_DONE) brindlex::ForgetResumeValidator(fileno(file));
+        std::fclose(file);
+    }
     flags.fetch_or(FLAG_ALIVE, std::memory_order_relaxed);
     status.store(finalStatus, std::memory_order_relaxed);
     if (statusEvent != nullptr) VSetEvent(statusEvent);

@@ -1,5 +1,7 @@
 // Resuming only the version a partial file holds: the validator kept beside the
 // file, If-Range on the resume, and the whole new resource when it changed.
+#include "resume_validator.h"
+
 #include <gtest/gtest.h>
 #include <sys/xattr.h>
 
@@ -9,7 +11,6 @@
 #include <string>
 
 #include "brindlex/vbrindlex.h"
-#include "resume_validator.h"
 #include "seams.h"
 #include "temp_dir.h"
 #include "test_server.h"
@@ -34,7 +35,8 @@ std::optional<std::string> Attribute(const std::string& path) {
 // A folder whose files take user attributes: the system's temporary folder may be
 // a tmpfs without them, the build folder (the tests' working folder) is not.
 std::string AttributeFolder() {
-    for (const auto& base : {std::filesystem::temp_directory_path(), std::filesystem::current_path()}) {
+    for (const auto& base :
+         {std::filesystem::temp_directory_path(), std::filesystem::current_path()}) {
         vtest::TempDir probe(base.string());
         const std::string file = probe / "probe";
         vtest::WriteWholeFile(file, "x");
@@ -114,18 +116,34 @@ const std::string kNew(1000, 'n');
 INSTANTIATE_TEST_SUITE_P(
     Versions, ResumeValidatorTest,
     ::testing::Values(
-        ResumeCase{"unchanged", {"\"v1\"", kDate, {}}, {"\"v1\"", kDate, {}}, false, "\"v1\"",
+        ResumeCase{"unchanged",
+                   {"\"v1\"", kDate, {}},
+                   {"\"v1\"", kDate, {}},
+                   false,
+                   "\"v1\"",
                    Body(0, 1000)},
-        ResumeCase{"changed_etag", {"\"v1\"", kDate, {}}, {"\"v2\"", kDate, kNew}, false,
-                   "\"v1\"", kNew},
+        ResumeCase{
+            "changed_etag", {"\"v1\"", kDate, {}}, {"\"v2\"", kDate, kNew}, false, "\"v1\"", kNew},
         // As long as the partial file: without the validator it would pass for complete.
-        ResumeCase{"changed_to_the_partial_length", {"\"v1\"", "", {}},
-                   {"\"v2\"", "", std::string(500, 'n')}, false, "\"v1\"", std::string(500, 'n')},
-        ResumeCase{"weak_etag_takes_the_date", {"W/\"v1\"", kDate, {}}, {"W/\"v1\"", kDate, {}},
-                   false, kDate, Body(0, 1000)},
+        ResumeCase{"changed_to_the_partial_length",
+                   {"\"v1\"", "", {}},
+                   {"\"v2\"", "", std::string(500, 'n')},
+                   false,
+                   "\"v1\"",
+                   std::string(500, 'n')},
+        ResumeCase{"weak_etag_takes_the_date",
+                   {"W/\"v1\"", kDate, {}},
+                   {"W/\"v1\"", kDate, {}},
+                   false,
+                   kDate,
+                   Body(0, 1000)},
         ResumeCase{"no_validator", {"", "", {}}, {"", "", {}}, false, "", Body(0, 1000)},
-        ResumeCase{"no_extended_attributes", {"\"v1\"", kDate, {}}, {"\"v1\"", kDate, {}}, true,
-                   "", Body(0, 1000)}),
+        ResumeCase{"no_extended_attributes",
+                   {"\"v1\"", kDate, {}},
+                   {"\"v1\"", kDate, {}},
+                   true,
+                   "",
+                   Body(0, 1000)}),
     [](const auto& info) { return std::string(info.param.name); });
 
 // The validator belongs to the server that sent the body: after a redirect only

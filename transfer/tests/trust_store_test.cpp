@@ -22,8 +22,10 @@ using vtest::TestServer;
 class ScopedVariable {
 public:
     ScopedVariable(const char* name, const char* value) : name_(name) {
-        if (value != nullptr) setenv(name, value, 1);
-        else unsetenv(name);
+        if (value != nullptr)
+            setenv(name, value, 1);
+        else
+            unsetenv(name);
     }
     ~ScopedVariable() { unsetenv(name_); }
     ScopedVariable(const ScopedVariable&) = delete;
