@@ -3,7 +3,9 @@
 #include <gtest/gtest.h>
 #include <stdlib.h>
 
+#include <cstdlib>
 #include <filesystem>
+#include <optional>
 #include <string>
 
 #include "internet_test_util.h"
@@ -18,21 +20,29 @@ using testing::Handles;
 using vtest::Route;
 using vtest::TestServer;
 
-// Sets (or, for null, unsets) an environment variable for the life of the guard.
+// Sets (or, for null, unsets) an environment variable for the life of the guard,
+// then puts back what the test program started with.
 class ScopedVariable {
 public:
     ScopedVariable(const char* name, const char* value) : name_(name) {
-        if (value != nullptr)
-            setenv(name, value, 1);
-        else
-            unsetenv(name);
+        const char* before = std::getenv(name);
+        if (before != nullptr) before_ = before;
+        Put(value);
     }
-    ~ScopedVariable() { unsetenv(name_); }
+    ~ScopedVariable() { Put(before_ ? before_->c_str() : nullptr); }
     ScopedVariable(const ScopedVariable&) = delete;
     ScopedVariable& operator=(const ScopedVariable&) = delete;
 
 private:
+    void Put(const char* value) {
+        if (value != nullptr) {
+            setenv(name_, value, 1);
+        } else {
+            unsetenv(name_);
+        }
+    }
     const char* name_;
+    std::optional<std::string> before_;
 };
 
 TEST(TrustStore, TakesTheAuthoritiesTheEnvironmentNames) {
