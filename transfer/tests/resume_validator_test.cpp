@@ -111,40 +111,30 @@ TEST_P(ResumeValidatorTest, ResumesOnlyTheSameVersion) {
     EXPECT_FALSE(Attribute(out).has_value()) << "a complete file keeps no validator";
 }
 
-const std::string kNew(1000, 'n');
+const std::string kV1 = "\"v1\"", kV2 = "\"v2\"", kWeak = "W/\"v1\"";
+const std::string kNew(1000, 'n'), kShort(500, 'n'), kBody = Body(0, 1000);
 
+// clang-format off
 INSTANTIATE_TEST_SUITE_P(
     Versions, ResumeValidatorTest,
     ::testing::Values(
-        ResumeCase{"unchanged",
-                   {"\"v1\"", kDate, {}},
-                   {"\"v1\"", kDate, {}},
-                   false,
-                   "\"v1\"",
-                   Body(0, 1000)},
-        ResumeCase{
-            "changed_etag", {"\"v1\"", kDate, {}}, {"\"v2\"", kDate, kNew}, false, "\"v1\"", kNew},
+        //         name                             first (cut off)     second (now)
+        //                                          no xattrs  If-Range  file afterwards
+        ResumeCase{"unchanged",                     {kV1, kDate, {}},   {kV1, kDate, {}},
+                                                    false,     kV1,      kBody},
+        ResumeCase{"changed_etag",                  {kV1, kDate, {}},   {kV2, kDate, kNew},
+                                                    false,     kV1,      kNew},
         // As long as the partial file: without the validator it would pass for complete.
-        ResumeCase{"changed_to_the_partial_length",
-                   {"\"v1\"", "", {}},
-                   {"\"v2\"", "", std::string(500, 'n')},
-                   false,
-                   "\"v1\"",
-                   std::string(500, 'n')},
-        ResumeCase{"weak_etag_takes_the_date",
-                   {"W/\"v1\"", kDate, {}},
-                   {"W/\"v1\"", kDate, {}},
-                   false,
-                   kDate,
-                   Body(0, 1000)},
-        ResumeCase{"no_validator", {"", "", {}}, {"", "", {}}, false, "", Body(0, 1000)},
-        ResumeCase{"no_extended_attributes",
-                   {"\"v1\"", kDate, {}},
-                   {"\"v1\"", kDate, {}},
-                   true,
-                   "",
-                   Body(0, 1000)}),
+        ResumeCase{"changed_to_the_partial_length", {kV1, "", {}},      {kV2, "", kShort},
+                                                    false,     kV1,      kShort},
+        ResumeCase{"weak_etag_takes_the_date",      {kWeak, kDate, {}}, {kWeak, kDate, {}},
+                                                    false,     kDate,    kBody},
+        ResumeCase{"no_validator",                  {"", "", {}},       {"", "", {}},
+                                                    false,     "",       kBody},
+        ResumeCase{"no_extended_attributes",        {kV1, kDate, {}},   {kV1, kDate, {}},
+                                                    true,      "",       kBody}),
     [](const auto& info) { return std::string(info.param.name); });
+// clang-format on
 
 // The validator belongs to the server that sent the body: after a redirect only
 // that server gets it, the one that redirected does not.
@@ -154,16 +144,10 @@ TEST(ResumeValidatorRedirect, GoesOnlyToTheOriginThatGaveIt) {
     vtest::TempDir dir(base);
     const std::string out = dir / "out";
     TestServer front, store;
-    Route moved;
-    moved.status = 302;
-    moved.location = store.Url("/f");
-    front.Set("/r", moved);
-    Route cut;
-    cut.size = 1000;
-    cut.etag = "\"v1\"";
+    front.Set("/r", Route{.status = 302, .location = store.Url("/f")});
+    const Route whole{.size = 1000, .etag = "\"v1\""};
+    Route cut = whole;
     cut.dropAfter = 500;
-    Route whole = cut;
-    whole.dropAfter.reset();
     store.SetSequence("/f", {cut, whole});
 
     EXPECT_EQ(Fetch(front.Url("/r"), out), RESULT_DROPPED);
