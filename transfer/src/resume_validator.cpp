@@ -71,7 +71,11 @@ std::optional<ResumeValidator> ReadResumeValidator(int fd) {
     if (space == std::string_view::npos || !IsPrintable(text)) return std::nullopt;
     ResumeValidator validator{std::string(text.substr(0, space)),
                               std::string(text.substr(space + 1))};
-    if (validator.origin.empty() || validator.value.empty()) return std::nullopt;
+    const std::string_view origin = validator.origin;
+    if ((origin.substr(0, 7) != "http://" && origin.substr(0, 8) != "https://") ||
+        validator.value.empty()) {
+        return std::nullopt;
+    }
     return validator;
 }
 
