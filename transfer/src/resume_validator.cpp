@@ -90,7 +90,7 @@ void KeepResumeValidator(int fd, VHINTERNET answer, bool continuation) {
     const std::string text = origin + " " + value;
     // A failure (no user attributes here, no room, not our file to mark) leaves
     // the file unguarded, as every file was before; the download goes on.
-    if (SetAttribute(fd, text) != 0 && !continuation) {
+    if ((text.size() > kMaxValue || SetAttribute(fd, text) != 0) && !continuation) {
         // A stale one would name the old version.
         ForgetResumeValidator(fd);
     }
