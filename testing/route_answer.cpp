@@ -75,6 +75,15 @@ const char* ReasonPhrase(int status) {
     }
 }
 
+// If-Range holds a validator of the version the client has; without one the
+// range always counts. An ETag matches only when strong, a date only exactly.
+bool IfRangeHolds(const Route& route, const RecordedRequest& request) {
+    if (!request.HasHeader("If-Range")) return true;
+    const std::string value = request.Header("If-Range");
+    if (!route.etag.empty() && route.etag.rfind("W/", 0) != 0 && value == route.etag) return true;
+    return !route.lastModified.empty() && value == route.lastModified;
+}
+
 }  // namespace
 
 std::uint64_t ResourceLength(const Route& route) {
@@ -100,7 +109,8 @@ AnswerPlan PlanAnswer(const Route& route, const RecordedRequest& request) {
         contentRange = route.contentRange;
         plan.bodyStart = std::min(route.bodyOffset, total);
     } else if (status == 200 && (route.acceptRanges || route.rangeWithoutAcceptRanges)) {
-        if (const auto range = ParseRange(request.Header("Range"))) {
+        const auto range = ParseRange(request.Header("Range"));
+        if (range && IfRangeHolds(route, request)) {
             if (range->first >= total) {
                 status = 416;
                 contentRange = "bytes */" + std::to_string(total);
@@ -130,6 +140,7 @@ AnswerPlan PlanAnswer(const Route& route, const RecordedRequest& request) {
     }
     if (route.framing == Route::Framing::Chunked) head += "Transfer-Encoding: chunked\r\n";
     if (!route.lastModified.empty()) head += "Last-Modified: " + route.lastModified + "\r\n";
+    if (!route.etag.empty()) head += "ETag: " + route.etag + "\r\n";
     if (!route.location.empty()) head += "Location: " + route.location + "\r\n";
     for (const std::string& line : route.extraHeaders) head += line + "\r\n";
     head += "\r\n";

@@ -166,6 +166,17 @@ SSL_CTX* NewTestServerContext(TestServer::Cert cert) {
     return context;
 }
 
+std::string TestCaHashName() {
+    const std::string pem = TestCaPem();
+    BIO* bio = BIO_new_mem_buf(pem.data(), static_cast<int>(pem.size()));
+    CertPtr cert(bio != nullptr ? PEM_read_bio_X509(bio, nullptr, nullptr, nullptr) : nullptr);
+    BIO_free(bio);
+    if (!cert) Die("cannot read the test CA back");
+    char name[16];
+    std::snprintf(name, sizeof name, "%08lx.0", X509_subject_name_hash(cert.get()));
+    return name;
+}
+
 std::string WriteTemporaryFile(const std::string& text, const char* suffix) {
     const char* dir = std::getenv("TMPDIR");
     std::string path =

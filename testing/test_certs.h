@@ -13,6 +13,9 @@ namespace vtest {
 // PEM text of the test CA that signs the Good, Expired and WrongHost certificates.
 std::string TestCaPem();
 
+// The name the test CA goes by in a hashed CA folder ("1a2b3c4d.0").
+std::string TestCaHashName();
+
 // A new TLS server context presenting the certificate `cert`; the caller frees it
 // with SSL_CTX_free. Null when OpenSSL fails.
 SSL_CTX* NewTestServerContext(TestServer::Cert cert);

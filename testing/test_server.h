@@ -73,6 +73,10 @@ struct Route {
     std::uint64_t bytesPerSecond = 0;
     // Last-Modified header value; "" sends none.
     std::string lastModified{};
+    // ETag header value, quotes and any W/ included; "" sends none. A Range
+    // request with If-Range gets its range only when the If-Range value is this
+    // strong ETag or this Last-Modified text; otherwise the whole resource.
+    std::string etag{};
     // Location header (use with a 3xx status).
     std::string location{};
     // More header lines, each "Name: value" without line end.

@@ -12,11 +12,13 @@
 #include <cstdio>
 #include <cstring>
 #include <ctime>
+#include <optional>
 #include <string>
 
 #include "brindlex/vbrindlex.h"
 #include "content_range.h"
 #include "internet.h"
+#include "resume_validator.h"
 
 namespace net = brindlex::net;
 
@@ -100,6 +102,8 @@ unsigned long VBRINDLEX::MinorThread() {
     std::string headers;
     std::FILE* file = nullptr;
     std::uint64_t existingLength = 0;
+    // Which version the partial file holds, when it says so.
+    std::optional<brindlex::ResumeValidator> validator;
     const bool toFile = (flags.load() & FLAG_TO_FILE) != 0;
     if (toFile) {
         file = std::fopen(path, "r+b");
@@ -116,9 +120,15 @@ unsigned long VBRINDLEX::MinorThread() {
         std::setvbuf(file, nullptr, _IONBF, 0);
         if (fseeko(file, 0, SEEK_END) != 0) return GoClose(file, RESULT_FILE_PROBLEM, STATUS_FAILED);
         existingLength = static_cast<std::uint64_t>(ftello(file));
+        if (existingLength != 0) validator = brindlex::ReadResumeValidator(fileno(file));
         if (existingLength != 0 && !(flags.load() & FLAG_NO_RANGE)) {
             headers = "Range: bytes=" + std::to_string(existingLength) + "-\r\n";
             received.store(existingLength);
+            // The range is only wanted if it is still of the same version.
+            if (validator) {
+                net::HttpSetIfRange(request.get(), validator->value.c_str(),
+                                    validator->origin.c_str());
+            }
         }
     }
     headers += "Referer: ";
@@ -169,7 +179,9 @@ unsigned long VBRINDLEX::MinorThread() {
     } else if (hasLength && announced != 0) {
         // The whole resource follows.
         totalSize.store(announced);
-        if (announced == existingLength && !(flags.load() & FLAG_REFETCH_COMPLETE)) {
+        // A file with a validator is known to be partial: one as long as the whole
+        // answer holds another version (the server found our validator stale).
+        if (announced == existingLength && !(flags.load() & FLAG_REFETCH_COMPLETE) && !validator) {
             received.store(existingLength);
             return GoClose(file, RESULT_OK, STATUS_DONE);
         }
@@ -182,6 +194,9 @@ unsigned long VBRINDLEX::MinorThread() {
         received.store(0);
     }
     if (!CutTo(file, received.load())) return GoClose(file, RESULT_FILE_PROBLEM, STATUS_FAILED);
+    if (file != nullptr) {
+        brindlex::KeepResumeValidator(fileno(file), request.get(), received.load() != 0);
+    }
 
     char block[kBlockSize];
     for (;;) {

@@ -56,6 +56,12 @@ VHINTERNET HttpOpenRequest(VHINTERNET connection, const char* object, const char
 // could not be told complete from cut short).
 bool HttpSendRequest(VHINTERNET request, const char* headers);
 
+// Before HttpSendRequest: adds "If-Range: <validator>" to the hops that go to
+// `origin` ("scheme://host:port") and to no other.
+bool HttpSetIfRange(VHINTERNET request, const char* validator, const char* origin);
+// "scheme://host:port" of the server that gave the final answer.
+bool HttpQueryOrigin(VHINTERNET request, std::string* origin);
+
 // Header queries on the final answer; false when absent or unusable.
 bool HttpQueryStatusCode(VHINTERNET request, unsigned long* code);
 // Copies the value of header `name` (case-insensitive) into buf, NUL-terminated;

@@ -6,7 +6,7 @@
 #include <cstring>
 #include <string>
 
-#include "seams.h"
+#include "trust_store.h"
 
 namespace brindlex::net {
 
@@ -42,6 +42,7 @@ Request::~Request() {
     EndHop();
     if (multi_ != nullptr) curl_multi_cleanup(multi_);
     curl_slist_free_all(headerList_);
+    curl_slist_free_all(ifRangeList_);
 }
 
 // Fixed lines first, then the caller's lines as given. A fixed line the caller
@@ -78,6 +79,7 @@ bool Request::BuildHeaderList(const char* headers) {
 bool Request::StartHop(const std::string& url, bool customTarget, bool sendCredentials) {
     EndHop();
     currentUrl_ = url;
+    hopOrigin_ = OriginOfUrl(url);
     status_ = 0;
     headersDone_ = false;
     headers_.clear();
@@ -107,7 +109,7 @@ bool Request::StartHop(const std::string& url, bool customTarget, bool sendCrede
     set(CURLOPT_HTTP_VERSION, static_cast<long>(CURL_HTTP_VERSION_1_1));
     const std::string& agent = connection().session().agent;
     if (!agent.empty()) set(CURLOPT_USERAGENT, agent.c_str());
-    set(CURLOPT_HTTPHEADER, headerList_);
+    set(CURLOPT_HTTPHEADER, HeadersForHop());
     if (hasReferer_ && !refererInHeaders_) set(CURLOPT_REFERER, referer_.c_str());
     // Direct connections only: an empty proxy also keeps libcurl from taking one
     // from the environment.
@@ -115,11 +117,7 @@ bool Request::StartHop(const std::string& url, bool customTarget, bool sendCrede
     set(CURLOPT_NOSIGNAL, 1L);
     set(CURLOPT_SSL_VERIFYPEER, 1L);
     set(CURLOPT_SSL_VERIFYHOST, 2L);
-    const std::string caFile = seams::TrustedCaFile();
-    if (!caFile.empty()) {
-        set(CURLOPT_CAINFO, caFile.c_str());
-        set(CURLOPT_CAPATH, static_cast<const char*>(nullptr));
-    }
+    if (!SetTrustStore(easy_)) ok = false;
     // A closed request must not wait for a name lookup that is still running when
     // its handles are freed.
     set(CURLOPT_QUICK_EXIT, 1L);

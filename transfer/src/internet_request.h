@@ -66,6 +66,10 @@ public:
     // instead (no length given, or a chunked body, whose framing overrides any
     // Content-Length).
     bool FramedLength(std::uint64_t* length) const;
+    // internet_if_range.cpp. Before Send: the If-Range line and the origin whose
+    // hops get it. Then, the origin of the current hop's answer.
+    bool SetIfRange(const char* validator, const char* origin);
+    const std::string& AnswerOrigin() const { return hopOrigin_; }
 
 private:
     // Any thread, under the parent's child lock or the closer's reference.
@@ -77,6 +81,10 @@ private:
     bool StartHop(const std::string& url, bool customTarget, bool sendCredentials);
     void EndHop();
     bool BuildHeaderList(const char* headers);
+    // internet_if_range.cpp
+    static std::string OriginOfUrl(const std::string& url);
+    bool BuildIfRangeList();
+    curl_slist* HeadersForHop() const;
     // internet_send.cpp
     std::string OriginUrl() const;
     bool NextHop(std::string* url, bool* sameOrigin) const;
@@ -105,6 +113,11 @@ private:
     // resolving a relative Location.
     std::string origin_;
     std::string currentUrl_;
+    // If-Range value, the origin it is for, and the header list that carries it.
+    std::string ifRange_;
+    std::string ifRangeOrigin_;
+    curl_slist* ifRangeList_ = nullptr;
+    std::string hopOrigin_;
 
     // Answer of the current hop, reset at each status line.
     long status_ = 0;

@@ -93,7 +93,7 @@ bool Request::Send(const char* headers) {
     if (IsClosed() || sent_) return false;
     sent_ = true;
     origin_ = OriginUrl();
-    if (origin_.empty() || !BuildHeaderList(headers)) return false;
+    if (origin_.empty() || !BuildHeaderList(headers) || !BuildIfRangeList()) return false;
     if (!StartHop(origin_ + "/", true, true)) return false;
     // What a relative Location is resolved against.
     currentUrl_ = origin_ + (!target_.empty() && target_.front() == '/' ? "" : "/") + target_;

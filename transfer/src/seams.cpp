@@ -5,6 +5,7 @@
 namespace brindlex::seams {
 
 std::atomic<unsigned long> watchPeriodMs{kWatchPeriodMs};
+std::atomic<bool> extendedAttributesFail{false};
 
 namespace {
 std::mutex caMutex;

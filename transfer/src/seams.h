@@ -18,4 +18,8 @@ extern std::atomic<unsigned long> watchPeriodMs;
 void SetTrustedCaFile(const std::string& path);
 std::string TrustedCaFile();
 
+// Makes every extended-attribute call of the resume validator fail, as on a file
+// system without user attributes.
+extern std::atomic<bool> extendedAttributesFail;
+
 }  // namespace brindlex::seams

@@ -10,6 +10,7 @@
 #include <cstring>
 
 #include "internet.h"
+#include "resume_validator.h"
 #include "seams.h"
 
 namespace {
@@ -202,7 +203,11 @@ void VBRINDLEX::SetStatus(long long value) {
 
 // Worker thread: the single exit of every fetch.
 unsigned long VBRINDLEX::GoClose(std::FILE* file, unsigned long code, long long finalStatus) {
-    if (file != nullptr) std::fclose(file);
+    // A complete file has nothing left to resume.
+    if (file != nullptr) {
+        if (finalStatus == STATUS_DONE) brindlex::ForgetResumeValidator(fileno(file));
+        std::fclose(file);
+    }
     flags.fetch_or(FLAG_ALIVE, std::memory_order_relaxed);
     status.store(finalStatus, std::memory_order_relaxed);
     if (statusEvent != nullptr) VSetEvent(statusEvent);
