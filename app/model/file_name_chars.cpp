@@ -35,7 +35,7 @@ std::string CleanFileName(std::string_view name) {
     }
     std::string cleaned(name);
     for (char& c : cleaned) {
-        if (!IsFileNameChar(c)) {
+        if (!IsFileNameChar(c) || c == '"') {
             c = '-';
         }
     }

@@ -15,8 +15,9 @@
 
 // The longest text a dialog's edit box hands over: its 1024-byte buffer less the NUL.
 inline constexpr std::size_t kDialogTextMax = 1023;
-// The longest folder the Preferences dialog hands over (a 260-byte path buffer).
-inline constexpr std::size_t kDialogFolderMax = 259;
+// The longest file name the file system takes, in bytes (NAME_MAX); New File
+// refuses a longer one rather than let the run fail on it.
+inline constexpr std::size_t kLongestFileName = 255;
 // A URL shorter than this many characters is refused ("Give me a URL!").
 inline constexpr std::size_t kShortestUrl = 6;
 // What a job is saved as when its file name was left empty.
@@ -24,7 +25,8 @@ inline constexpr char kDefaultFileName[] = "index.html";
 
 // 0 for the control bytes 0-31, the bytes 127-255 and the six characters * / < > ? |;
 // 1 for every other byte. The double quote, the colon and the backslash pass, so a
-// name holding a backslash or a colon is kept as typed.
+// name holding a backslash or a colon is kept as typed (and the name proposed from
+// a URL runs on over a quote).
 int IsFileNameChar(char c);
 
 // The file name a URL proposes: its tail after the last byte, walking back from the
@@ -33,7 +35,8 @@ int IsFileNameChar(char c);
 std::string ProposeFileName(std::string_view url);
 
 // The name a job is saved as: "index.html" for an empty name, otherwise the name
-// with every byte that fails IsFileNameChar replaced by '-'.
+// with every byte that fails IsFileNameChar, and every double quote, replaced by
+// '-'. The list file has no escape for a quote inside a field (list_file.h).
 std::string CleanFileName(std::string_view name);
 
 // `text` cut to at most `maxBytes` bytes, the way a fixed buffer reads an edit box

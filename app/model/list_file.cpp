@@ -1,11 +1,25 @@
 #include "list_file.h"
 
+#include <algorithm>
 #include <new>
 
 #include "atomic_file.h"
 #include "job_queue.h"
 
 std::string listPath;
+
+std::string UrlWithoutQuotes(std::string_view url) {
+    std::string encoded;
+    encoded.reserve(url.size());
+    for (char c : url) {
+        if (c == '"') {
+            encoded += "%22";
+        } else {
+            encoded += c;
+        }
+    }
+    return encoded;
+}
 
 void SaveJobList() {
     std::string bytes;
@@ -14,11 +28,14 @@ void SaveJobList() {
             continue;
         }
         // A job whose name copy failed has no file name: it keeps its place in
-        // the file with an empty one, like an empty URL.
+        // the file with an empty one, like an empty URL. A quote inside a field
+        // would end it early and pair every later URL with the wrong file.
         bytes += '"';
-        bytes += job->url != nullptr ? job->url : "";
+        bytes += UrlWithoutQuotes(job->url != nullptr ? job->url : "");
         bytes += "\" \"";
-        bytes += job->fileName != nullptr ? job->fileName : "";
+        std::string name = job->fileName != nullptr ? job->fileName : "";
+        std::replace(name.begin(), name.end(), '"', '-');
+        bytes += name;
         bytes += "\"\n";
     }
     WriteFileAtomically(listPath, bytes);

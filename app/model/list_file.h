@@ -1,21 +1,33 @@
 // The list file: the queue kept across restarts, one record per job not yet Done.
 //
 // A record is the job's URL and file name, each between double quotes, separated by
-// one space, ended by a line feed. There is no escape: a double quote inside a
-// field is written unchanged and puts the reading out of step from there on.
+// one space, ended by a line feed. There is no escape, and other tools and hand
+// edits rely on the format as it is: so a double quote never reaches a field. The
+// writer percent-encodes one in a URL and replaces one in a file name by '-' (the
+// New File dialog already does both, so the saved job is the job in memory).
 //
 // Threads: user-interface thread only.
 #pragma once
 
 #include <cstdio>
 #include <string>
+#include <string_view>
+
+#include "file_name_chars.h"
 
 // Full path of the list file; set at start-up.
 extern std::string listPath;
 
-// Longest URL and file name kept on reading; longer fields are cut.
-constexpr std::size_t kListUrlMax = 2047;
+// Longest URL and file name kept on reading; longer fields are cut. Every URL the
+// New File dialog hands over fits, even when each of its bytes was a double quote
+// written as "%22"; every name it accepts (kLongestFileName) fits too.
+constexpr std::size_t kListUrlMax = 3 * kDialogTextMax;
 constexpr std::size_t kListFileNameMax = 259;
+static_assert(kListFileNameMax >= kLongestFileName);
+
+// `url` with every double quote written as "%22": the same address to a server,
+// and one the list file can hold.
+std::string UrlWithoutQuotes(std::string_view url);
 
 // Writes a record for every job of jobList that is not Done, replacing the list
 // file whole (the old one stays if the new one cannot be written). A failure is

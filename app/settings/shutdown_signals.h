@@ -10,9 +10,10 @@
 // whatever thread the signal lands on and touches nothing but the pipe.
 #pragma once
 
-// Creates the pipe and installs the handlers. Returns the read end to watch for
-// reading (non-blocking, close-on-exec), or -1 when it could not be set up (the
-// signals then keep their default action). Installing twice returns the same end.
+// Creates the pipe (the first time) and installs the handlers. Returns the read
+// end to watch for reading (non-blocking, close-on-exec), or -1 when it could not
+// be set up (the signals then keep their default action). Installing twice, or
+// again after a removal, returns the same end.
 int InstallShutdownSignals();
 
 // Empties the pipe; returns the last signal received since the previous call
@@ -20,7 +21,9 @@ int InstallShutdownSignals();
 // readable; a 0 then is a wake-up whose signal an earlier call already took.
 int TakeShutdownSignal();
 
-// Puts back the handlers that were there before and closes the pipe. Call it once
-// the window has gone: a second Ctrl+C during a long shutdown wait then ends the
-// program the ordinary way.
+// Puts back the handlers that were there before. Call it once the window has
+// gone: a second Ctrl+C during a long shutdown wait then ends the program the
+// ordinary way. The pipe is never closed: a handler already running on another
+// thread may still write to it, and a closed descriptor could name another file
+// by then. It costs two descriptors for the life of the process.
 void RemoveShutdownSignals();

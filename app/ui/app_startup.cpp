@@ -9,6 +9,7 @@
 #include <QIcon>
 #include <QSocketNotifier>
 #include <QStandardPaths>
+#include <csignal>
 #include <memory>
 #include <string>
 
@@ -38,6 +39,11 @@ std::string DesktopFolder() {
 }  // namespace
 
 int RunVantorel(int argc, char** argv) {
+    // A write to a connection the server has closed must fail with EPIPE, not end
+    // the program: libcurl can still raise SIGPIPE in corner cases (a TLS close)
+    // even with CURLOPT_NOSIGNAL, and before any thread starts is the one safe
+    // place to say so for the whole process.
+    std::signal(SIGPIPE, SIG_IGN);
     Q_INIT_RESOURCE(vantorel);
     // The command line is ignored: Qt sees the program's name and nothing else.
     static char fallbackName[] = "vantorel";

@@ -5,6 +5,7 @@
 #include <QString>
 #include <QTreeWidget>
 #include <QTreeWidgetItem>
+#include <unordered_set>
 
 #include "job_list_extras.h"
 #include "job_queue.h"
@@ -100,6 +101,32 @@ void DeleteSelectedJobs(QMainWindow* mainWindow) {
     }
     FillJobView(mainWindow);
     SaveJobList();
+}
+
+std::vector<DownloadJob*> SelectedJobs(QMainWindow* mainWindow) {
+    std::vector<DownloadJob*> jobs;
+    QTreeWidget* list = JobListOf(mainWindow);
+    if (list == nullptr) return jobs;
+    int row = 0;
+    for (DownloadJob* job = jobList; job != nullptr; job = job->next, ++row) {
+        QTreeWidgetItem* item = list->topLevelItem(row);
+        if (item == nullptr) break;
+        if (item->isSelected()) jobs.push_back(job);
+    }
+    return jobs;
+}
+
+void SelectJobs(QMainWindow* mainWindow, const std::vector<DownloadJob*>& jobs) {
+    QTreeWidget* list = JobListOf(mainWindow);
+    if (list == nullptr) return;
+    const std::unordered_set<const DownloadJob*> wanted(jobs.begin(), jobs.end());
+    list->clearSelection();
+    int row = 0;
+    for (DownloadJob* job = jobList; job != nullptr; job = job->next, ++row) {
+        QTreeWidgetItem* item = list->topLevelItem(row);
+        if (item == nullptr) break;
+        if (wanted.count(job) != 0) item->setSelected(true);
+    }
 }
 
 void OnJobEnded(QMainWindow* mainWindow, DownloadJob* job) {

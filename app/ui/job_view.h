@@ -11,6 +11,8 @@
 // queue). Threads: user-interface thread only.
 #pragma once
 
+#include <vector>
+
 class DownloadJob;
 class QMainWindow;
 class QTreeWidget;
@@ -35,6 +37,13 @@ void UpdateJobRow(QMainWindow* mainWindow, DownloadJob* job, int row);
 // collected. Then the view is rebuilt and the list file rewritten, also when
 // nothing was selected. Output files are never touched.
 void DeleteSelectedJobs(QMainWindow* mainWindow);
+
+// The jobs of the selected rows, in list order.
+std::vector<DownloadJob*> SelectedJobs(QMainWindow* mainWindow);
+
+// Makes the rows of `jobs` the selection; a job no longer in jobList is passed
+// over (the pointers are compared, never followed).
+void SelectJobs(QMainWindow* mainWindow, const std::vector<DownloadJob*>& jobs);
 
 // Collects the ended run of `job` (its `thread` is signalled): releases the run's
 // handles, removes a job marked for removal or saves the list file after a Done

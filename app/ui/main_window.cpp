@@ -12,6 +12,7 @@
 #include <QTreeWidget>
 #include <QTreeWidgetItem>
 #include <algorithm>
+#include <vector>
 
 #include "app_settings.h"
 #include "dialogs.h"
@@ -81,9 +82,13 @@ void MainWindow::ShowJobMenu(const QPoint& pos) {
         jobView_->clearSelection();
         item->setSelected(true);
     }
+    // The menu runs a loop of its own, where a collected run rebuilds the rows
+    // and loses the selection: Delete takes the jobs chosen when it opened.
+    const std::vector<DownloadJob*> chosen = SelectedJobs(this);
     QMenu menu(this);
     QAction* remove = menu.addAction(QStringLiteral("Delete"));
     if (runJobMenu(menu, jobView_->viewport()->mapToGlobal(pos)) == remove) {
+        SelectJobs(this, chosen);
         DeleteSelectedJobs(this);
     }
 }

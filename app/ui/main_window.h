@@ -34,7 +34,8 @@ public:
     // Right click at `pos` (list viewport coordinates): nothing below the last
     // row; otherwise an unselected row becomes the only selected one, a selected
     // row keeps the whole selection, and the popup with its one entry "Delete" is
-    // shown at the cursor. Choosing it deletes the selected jobs.
+    // shown at the cursor. Choosing it deletes the jobs selected when it opened,
+    // also when a run collected meanwhile rebuilt the rows.
     void ShowJobMenu(const QPoint& pos);
 
     // How the popup is run: shows `menu` at `globalPos` and returns the chosen

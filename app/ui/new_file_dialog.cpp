@@ -50,11 +50,18 @@ void NewFileDialog::accept() {
         ShowMessage(this, "Give me a URL!");
         return;
     }
+    const std::string fileName = CleanFileName(BoxText(ui_->fileEdit, kDialogTextMax));
+    // The name is one file in the save folder ('/' was replaced): a longer one can
+    // never be created, and the proposal from a signed URL's query often is.
+    if (fileName.size() > kLongestFileName) {
+        ShowMessage(this, "Filename too long!");
+        return;
+    }
     auto* job = new DownloadJob();
     // Neither setter is checked: a job whose copies failed still joins the queue,
-    // and its run reports the problem in the list.
-    job->SetURL(url.c_str());
-    const std::string fileName = CleanFileName(BoxText(ui_->fileEdit, kDialogTextMax));
+    // and its run reports the problem in the list. The URL is fetched as it will
+    // be saved, its quotes encoded, so every run asks for the same address.
+    job->SetURL(UrlWithoutQuotes(url).c_str());
     SetJobFileName(job, fileName.c_str());
     AppendJob(job);
     SaveJobList();

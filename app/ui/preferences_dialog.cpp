@@ -47,11 +47,14 @@ PreferencesDialog::PreferencesDialog(QWidget* owner)
 PreferencesDialog::~PreferencesDialog() = default;
 
 void PreferencesDialog::accept() {
-    const std::string folder =
-        CutDialogText(ui_->folderEdit->text().toStdString(), kDialogFolderMax);
+    // Taken whole, however long: a deep folder or one with non-ASCII names easily
+    // passes any fixed buffer, and a cut one is another folder or none at all
+    // (cut before a '/', it is the parent). The file system is the judge; a NUL
+    // cannot stand in a path, so a text holding one names no folder.
+    const std::string folder = ui_->folderEdit->text().toStdString();
     // The folder becomes current for the whole process at once: job file names
     // are relative, so every file opened from now on lands there.
-    if (chdir(folder.c_str()) != 0) {
+    if (folder.find('\0') != std::string::npos || chdir(folder.c_str()) != 0) {
         ShowMessage(this, "Invalid Directory");
         return;
     }

@@ -67,16 +67,21 @@ TEST_F(ListFileTest, JobWithoutFileNameKeepsItsPlace) {
     EXPECT_EQ(ReadFile(listPath), "\"u1\" \"\"\n\"u2\" \"f2\"\n");
 }
 
-TEST_F(ListFileTest, QuoteInsideAFieldIsWrittenUnchangedAndReadOutOfStep) {
-    AddJob("http://h/\"q\"", "f1");
+TEST_F(ListFileTest, QuoteInsideAFieldNeverReachesTheFile) {
+    // A quote would end its field early and pair every later URL with the wrong
+    // file: the URL gets it percent-encoded, the name a '-'.
+    AddJob("http://h/\"q\"", "a\"b");
     AddJob("u2", "f2");
+    // The longest URL New File hands over, every byte after the host a quote.
+    std::string encoded = "http://h/";
+    for (int i = 0; i < 1014; ++i) encoded += "%22";
+    AddJob("http://h/" + std::string(1014, '"'), "f3");
     SaveJobList();
-    EXPECT_EQ(ReadFile(listPath), "\"http://h/\"q\"\" \"f1\"\n\"u2\" \"f2\"\n");
+    EXPECT_EQ(ReadFile(listPath),
+              "\"http://h/%22q%22\" \"a-b\"\n\"u2\" \"f2\"\n\"" + encoded + "\" \"f3\"\n");
     modeltest::DestroyAllJobs();
     LoadJobList();
-    // The quote ends the URL early; every field after it pairs up wrongly, and
-    // the last record loses its partner.
-    const Fields expected = {{"http://h/", ""}, {"f1", "u2"}};
+    const Fields expected = {{"http://h/%22q%22", "a-b"}, {"u2", "f2"}, {encoded, "f3"}};
     EXPECT_EQ(JobFields(), expected);
 }
 

@@ -111,6 +111,29 @@ TEST_F(JobViewTest, RightClickSelectsByTheMenuRulesAndDeletesTheSelection) {
     }
 }
 
+TEST_F(JobViewTest, RunCollectedWhileTheMenuIsOpenLeavesDeleteTheRowsChosenBefore) {
+    maxFiles = 0;
+    AddIdleJobs(4);
+    MainWindow window;
+    window.show();
+    FillJobView(&window);
+    for (int row : {1, 3}) window.jobView()->topLevelItem(row)->setSelected(true);
+    window.runJobMenu = [&](QMenu& menu, const QPoint&) -> QAction* {
+        // The menu's own loop collects the ended run of a job marked for removal:
+        // the rows are rebuilt (the selection with them) and shift up by one.
+        jobList->deleteMark = 1;
+        OnJobEnded(&window, jobList);
+        for (QAction* action : menu.actions()) {
+            if (action->text() == "Delete") return action;
+        }
+        return nullptr;
+    };
+    RightClick(window, RowCentre(window, 3));
+    EXPECT_EQ(RemainingJobs(), (std::vector<int>{2}));
+    EXPECT_EQ(window.jobView()->topLevelItemCount(), 1);
+    EXPECT_EQ(ListFileText(), "\"http://127.0.0.1:9/file2\" \"file2\"\n");
+}
+
 TEST_F(JobViewTest, MenuNotChosenDeletesNothing) {
     maxFiles = 0;
     AddIdleJobs(2);

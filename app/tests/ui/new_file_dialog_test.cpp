@@ -206,16 +206,64 @@ TEST_F(NewFileDialogTest, OverlongTextIsReadLikeTheFixedBuffer) {
     maxFiles = 0;
     NewFileDialog dialog(nullptr);
     dialog.show();
-    // The box holds 1023 characters; two-byte characters are cut at 1023 bytes
-    // without splitting one.
+    // The box holds 1023 characters (how a cut never splits one: CutDialogText's
+    // test); a name the file system can take is stored whole.
     UrlBox(dialog)->setText("http://" + QString(2000, QChar(u'u')));
     EXPECT_EQ(UrlBox(dialog)->text().size(), 1023);
-    FileBox(dialog)->setText(QString(1023, QChar(u'\u00E9')));
+    FileBox(dialog)->setText(QString(127, QChar(u'\u00E9')));
     QTest::mouseClick(Button(dialog, "okButton"), Qt::LeftButton);
     ASSERT_NE(jobList, nullptr);
     EXPECT_EQ(std::string(jobList->url).size(), 1023u);
-    // 511 characters of two bytes, each byte replaced by '-'.
-    EXPECT_EQ(std::string(jobList->fileName), std::string(1022, '-'));
+    // 127 characters of two bytes, each byte replaced by '-'.
+    EXPECT_EQ(std::string(jobList->fileName), std::string(254, '-'));
+}
+
+TEST_F(NewFileDialogTest, NameTheFileSystemRefusesIsRefusedAndNoQuoteIsStored) {
+    maxFiles = 0;
+    struct Case {
+        QString fileName;
+        const char* url;
+        const char* message;  // null: accepted
+        std::string storedUrl;
+        std::string storedName;
+    };
+    const Case cases[] = {
+        {QString(255, QChar(u'n')), "http://h/x", nullptr, "http://h/x", std::string(255, 'n')},
+        {QString(256, QChar(u'n')), "http://h/x", "Filename too long!", "", ""},
+        // Counted once cleaned: 128 two-byte characters are 256 dashes.
+        {QString(128, QChar(u'\u00E9')), "http://h/x", "Filename too long!", "", ""},
+        {"say \"hi\".txt", "http://h/a\"b\"", nullptr, "http://h/a%22b%22", "say -hi-.txt"},
+    };
+    std::string expectedFile;
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.fileName.toStdString());
+        NewFileDialog dialog(nullptr);
+        dialog.show();
+        UrlBox(dialog)->setText(c.url);
+        FileBox(dialog)->setText(c.fileName);
+        // Only where a box is expected: an unanswered one would fail the test.
+        std::shared_ptr<SeenMessage> seen = c.message != nullptr ? AnswerNextMessage() : nullptr;
+        const int before = JobCount();
+        QTest::mouseClick(Button(dialog, "okButton"), Qt::LeftButton);
+        if (c.message != nullptr) {
+            ASSERT_TRUE(seen->seen);
+            EXPECT_EQ(seen->text, c.message);
+            EXPECT_EQ(seen->caption, "Vantorel 1.2");
+            EXPECT_TRUE(dialog.isVisible());
+            EXPECT_EQ(FileBox(dialog)->text(), c.fileName);
+            EXPECT_EQ(JobCount(), before);
+            dialog.reject();
+            continue;
+        }
+        EXPECT_FALSE(dialog.isVisible());
+        ASSERT_EQ(JobCount(), before + 1);
+        DownloadJob* last = jobList;
+        while (last->next != nullptr) last = last->next;
+        EXPECT_EQ(std::string(last->url), c.storedUrl);
+        EXPECT_EQ(std::string(last->fileName), c.storedName);
+        expectedFile += "\"" + c.storedUrl + "\" \"" + c.storedName + "\"\n";
+    }
+    EXPECT_EQ(ListFileText(), expectedFile);
 }
 
 TEST_F(NewFileDialogTest, OkStartsTheSchedulerWithARealRun) {

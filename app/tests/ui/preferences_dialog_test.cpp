@@ -77,7 +77,8 @@ TEST_F(PreferencesDialogTest, FormMatchesTheTemplate) {
         EXPECT_EQ(label->buddy()->objectName(), c.buddy);
         EXPECT_EQ((label->alignment() & Qt::AlignRight) != 0, c.right) << c.label;
     }
-    EXPECT_EQ(Box(dialog, "folderEdit")->maxLength(), 259);
+    // Any folder the system can enter fits (PATH_MAX less its NUL).
+    EXPECT_GE(Box(dialog, "folderEdit")->maxLength(), 4095);
     EXPECT_TRUE(dialog.findChild<QPushButton*>("okButton")->isDefault());
     EXPECT_EQ(dialog.findChild<QPushButton*>("okButton")->text(), "&OK");
     EXPECT_EQ(dialog.findChild<QPushButton*>("cancelButton")->text(), "&Cancel");
@@ -207,6 +208,35 @@ TEST_F(PreferencesDialogTest, OkTakesTheValuesAsTyped) {
         EXPECT_EQ(maxFiles, c.files) << c.maxFilesText;
         EXPECT_EQ(maxTries, c.tries) << c.maxTriesText;
         EXPECT_EQ(std::filesystem::current_path(), std::filesystem::path(c.current));
+    }
+}
+
+TEST_F(PreferencesDialogTest, LongFolderIsTakenWholeWhenOnlyALimitChanges) {
+    const std::string base = dir.path();
+    ASSERT_GE(base.size(), 3u);
+    ASSERT_LE(base.size(), 200u);
+    // Far past 259 bytes with about 200 Cyrillic letters; and one whose byte 260
+    // is a '/', where a cut would be the parent folder, which exists.
+    const std::string letters = [] {
+        std::string text;
+        for (int i = 0; i < 100; ++i) text += "\xD0\xB4";
+        return text;
+    }();
+    const std::string atSlash = base + "/" + std::string(258 - base.size(), 'a');
+    ASSERT_EQ(atSlash.size(), 259u);
+    for (const std::string& folder : {base + "/" + letters + "/" + letters, atSlash + "/leaf"}) {
+        SCOPED_TRACE(folder.size());
+        ASSERT_TRUE(std::filesystem::create_directories(folder));
+        defPath = folder;
+        maxFiles = 0;
+        PreferencesDialog dialog(nullptr);
+        dialog.show();
+        Retype(Box(dialog, "maxFilesEdit"), "2");
+        ClickOk(dialog);
+        EXPECT_FALSE(dialog.isVisible());
+        EXPECT_EQ(defPath, folder);
+        EXPECT_EQ(maxFiles, 2);
+        EXPECT_EQ(std::filesystem::current_path(), std::filesystem::path(folder));
     }
 }
 

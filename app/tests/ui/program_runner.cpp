@@ -55,6 +55,8 @@ ProgramRun::ProgramRun(const ProgramFolder& folder) {
             ::dup2(out, 2);
         }
         if (::chdir(start.c_str()) != 0) ::_exit(127);
+        // An ignored signal stays ignored across exec: start from the defaults.
+        ::signal(SIGPIPE, SIG_DFL);
         ::execve(program.c_str(), argv, envp.data());
         ::_exit(127);
     }
@@ -88,6 +90,17 @@ bool ProgramRun::WaitUntilListening() {
             }
         }
         std::this_thread::sleep_for(milliseconds(10));
+    }
+    return false;
+}
+
+bool ProgramRun::Ignores(int signal) const {
+    std::ifstream status("/proc/" + std::to_string(pid_) + "/status");
+    std::string line;
+    while (std::getline(status, line)) {
+        if (line.rfind("SigIgn:", 0) == 0) {
+            return (std::stoull(line.substr(7), nullptr, 16) & (1ULL << (signal - 1))) != 0;
+        }
     }
     return false;
 }

@@ -41,6 +41,9 @@ public:
     // false when it ended first or did not get there in time.
     bool WaitUntilListening();
     void Signal(int signal) const { ::kill(pid_, signal); }
+    // Whether the running program ignores `signal` (its SigIgn in /proc). The
+    // program starts with every signal at its default action, whatever the test's.
+    bool Ignores(int signal) const;
     // The exit code, -signal when killed by one, or kTimedOut (the run is then killed).
     int WaitForExit(int timeoutMs);
     // Whatever the program wrote to stdout and stderr, for failure messages.

@@ -146,6 +146,17 @@ TEST(ProgramTest, EveryShutdownSignalEndsTheProgramNormally) {
     }
 }
 
+// A write to a closed connection must fail, not end the program with its queue.
+TEST(ProgramTest, BrokenPipeIsIgnoredFromStartUp) {
+    TempDir temp;
+    ProgramFolder folder(temp.path(), /*withDesktop=*/true);
+    ProgramRun run(folder);
+    ASSERT_TRUE(run.WaitUntilListening()) << run.Output();
+    EXPECT_TRUE(run.Ignores(SIGPIPE));
+    run.Signal(SIGTERM);
+    EXPECT_EQ(run.WaitForExit(kExitPatienceMs), 0) << run.Output();
+}
+
 TEST(ProgramTest, SecondInstanceInTheSameFolderEndsAtOnceSilently) {
     TempDir temp;
     ProgramFolder folder(temp.path(), /*withDesktop=*/true);
