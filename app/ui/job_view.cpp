@@ -6,6 +6,8 @@
 #include <QTreeWidget>
 #include <QTreeWidgetItem>
 
+#include "desktop_notice.h"
+#include "job_control.h"
 #include "job_list_extras.h"
 #include "job_queue.h"
 #include "job_texts.h"
@@ -24,7 +26,7 @@ QString SizeText(const DownloadJob* job) {
 
 // The Status text, and with it what the cell draws beside the text.
 void SetStatusText(QTreeWidgetItem* item, DownloadJob* job) {
-    item->setText(kStatusColumn, Text(StatusText(job)));
+    item->setText(kStatusColumn, Text(JobStatusText(job)));
     NoteJobProgress(item, job);
 }
 
@@ -104,13 +106,19 @@ void DeleteSelectedJobs(QMainWindow* mainWindow) {
 
 void OnJobEnded(QMainWindow* mainWindow, DownloadJob* job) {
     job->CloseHandles();
-    if (job->deleteMark != 0) {
+    const bool removed = job->deleteMark != 0;
+    if (removed) {
         RemoveJob(job);
         SaveJobList();
         FillJobView(mainWindow);
-    } else if (job->status.load(std::memory_order_relaxed) == STATUS_DONE) {
-        SaveJobList();  // the finished job leaves the file
+    } else {
+        SettleEndedRun(job);
+        if (job->status.load(std::memory_order_relaxed) == STATUS_DONE) {
+            SaveJobList();  // the finished job leaves the file
+        }
     }
     StartJobs();
+    // After the scheduler: a failed job it did not restart has no tries left.
+    if (!removed) NoticeJobFinished(job);
     RefreshJobView(mainWindow);
 }

@@ -4,6 +4,7 @@
 #include <QApplication>
 #include <QCloseEvent>
 #include <QCoreApplication>
+#include <QDesktopServices>
 #include <QHeaderView>
 #include <QKeyEvent>
 #include <QMenu>
@@ -11,13 +12,17 @@
 #include <QStringList>
 #include <QTreeWidget>
 #include <QTreeWidgetItem>
+#include <QUrl>
 #include <algorithm>
 
 #include "app_settings.h"
 #include "dialogs.h"
+#include "job_actions.h"
+#include "job_control.h"
 #include "job_list_extras.h"
 #include "job_view.h"
 #include "message_box.h"
+#include "url_handoff.h"
 
 MainWindow::MainWindow() : watcher_(this) {
     setWindowTitle(QString::fromUtf8(kProgramCaption));
@@ -25,6 +30,8 @@ MainWindow::MainWindow() : watcher_(this) {
     BuildMenu();
     BuildJobList();
     InstallJobListExtras(this);
+    jobActions_ = new JobActions(this);
+    openUrl = [](const QUrl& url) { return QDesktopServices::openUrl(url); };
     runJobMenu = [](QMenu& menu, const QPoint& globalPos) { return menu.exec(globalPos); };
     // exit, not quit: quit would ask every window to close once more.
     endEventLoop = [] { QCoreApplication::exit(0); };
@@ -83,8 +90,12 @@ void MainWindow::ShowJobMenu(const QPoint& pos) {
     }
     QMenu menu(this);
     QAction* remove = menu.addAction(QStringLiteral("Delete"));
-    if (runJobMenu(menu, jobView_->viewport()->mapToGlobal(pos)) == remove) {
+    jobActions_->AddEntries(menu, jobActions_->SelectedJobs());
+    QAction* chosen = runJobMenu(menu, jobView_->viewport()->mapToGlobal(pos));
+    if (chosen == remove) {
         DeleteSelectedJobs(this);
+    } else {
+        jobActions_->Run(chosen);
     }
 }
 
@@ -109,6 +120,14 @@ void MainWindow::OnPreferences() {
 
 void MainWindow::OpenNewFileWithUrl(const char* url) {
     if (RunNewFileDialogWithUrl(this, url) != 0) FillJobView(this);
+    watcher_.Sync();
+}
+
+void MainWindow::AddUrlsFromOutside(const std::vector<std::string>& urls) {
+    for (const std::string& url : urls) {
+        if (AddUrlAsNewFile(url) == nullptr) ReportIgnoredUrl(url.c_str());
+    }
+    FillJobView(this);
     watcher_.Sync();
 }
 

@@ -7,8 +7,7 @@
 #include "dialog_layout.h"
 #include "dialogs.h"
 #include "file_name_chars.h"
-#include "job_queue.h"
-#include "list_file.h"
+#include "job_control.h"
 #include "message_box.h"
 #include "ui_newfile.h"
 
@@ -46,19 +45,10 @@ void NewFileDialog::ProposeName(const QString& url) {
 
 void NewFileDialog::accept() {
     const std::string url = BoxText(ui_->urlEdit, kDialogTextMax);
-    if (DialogTextLength(url) < kShortestUrl) {
+    if (AddNewFileJob(url, BoxText(ui_->fileEdit, kDialogTextMax)) == nullptr) {
         ShowMessage(this, "Give me a URL!");
         return;
     }
-    auto* job = new DownloadJob();
-    // Neither setter is checked: a job whose copies failed still joins the queue,
-    // and its run reports the problem in the list.
-    job->SetURL(url.c_str());
-    const std::string fileName = CleanFileName(BoxText(ui_->fileEdit, kDialogTextMax));
-    SetJobFileName(job, fileName.c_str());
-    AppendJob(job);
-    SaveJobList();
-    StartJobs();
     QDialog::accept();
 }
 
