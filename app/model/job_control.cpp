@@ -36,8 +36,8 @@ bool CanPauseJob(const DownloadJob* job) {
 bool CanResumeJob(const DownloadJob* job) { return job->paused == kPaused; }
 
 bool CanRetryJobNow(const DownloadJob* job) {
-    return job->paused == kNotPaused && job->thread == nullptr &&
-           StatusOf(job) == STATUS_FAILED && job->tries >= maxTries;
+    return job->paused == kNotPaused && job->thread == nullptr && StatusOf(job) == STATUS_FAILED &&
+           job->tries >= maxTries;
 }
 
 bool PauseJob(DownloadJob* job) {

@@ -80,7 +80,8 @@ void JobActions::AddEntries(QMenu& menu, std::vector<DownloadJob*> jobs) {
     entries_.pause = add(QStringLiteral("Pause"), AnyJob(jobs, CanPauseJob));
     entries_.resume = add(QStringLiteral("Resume"), AnyJob(jobs, CanResumeJob));
     // Shown, not bound: the window's own actions take the keys.
-    for (auto [entry, keys] : {std::pair{entries_.pause, kPauseKeys}, {entries_.resume, kResumeKeys}}) {
+    for (auto [entry, keys] :
+         {std::pair{entries_.pause, kPauseKeys}, {entries_.resume, kResumeKeys}}) {
         entry->setShortcut(keys);
         entry->setShortcutContext(Qt::WidgetShortcut);
         entry->setShortcutVisibleInContextMenu(true);

@@ -8,6 +8,8 @@
 #include <QClipboard>
 #include <QDir>
 #include <QGuiApplication>
+#include <QKeySequence>
+#include <QMap>
 #include <QMenu>
 #include <QStringList>
 #include <QTreeWidget>
@@ -57,6 +59,7 @@ protected:
             QAction* chosen = nullptr;
             for (QAction* action : menu.actions()) {
                 if (action->isEnabled() && !action->isSeparator()) enabled << action->text();
+                if (!action->shortcut().isEmpty()) keys[action->text()] = action->shortcut();
                 if (action->text() == text) chosen = action;
             }
             return chosen;
@@ -71,6 +74,7 @@ protected:
     }
 
     QStringList notices;
+    QMap<QString, QKeySequence> keys;  // the keys the popup showed
 };
 
 TEST_F(JobActionsTest, PauseStopsAndKeepsTheJobResumeFetchesTheRestByRange) {
@@ -86,6 +90,8 @@ TEST_F(JobActionsTest, PauseStopsAndKeepsTheJobResumeFetchesTheRestByRange) {
     EXPECT_TRUE(enabled.contains("Pause"));
     EXPECT_FALSE(enabled.contains("Resume"));
     EXPECT_FALSE(enabled.contains("Retry now"));
+    EXPECT_EQ(keys.value("Pause"), QKeySequence("Ctrl+P"));
+    EXPECT_EQ(keys.value("Resume"), QKeySequence("Ctrl+R"));
     EXPECT_EQ(StatusOf(window, 0), "Paused");
     ASSERT_TRUE(LoopUntil([&] { return job->thread == nullptr; }));
     EXPECT_EQ(job->result, RESULT_INTERRUPTED);
@@ -114,18 +120,36 @@ TEST_F(JobActionsTest, PauseStopsAndKeepsTheJobResumeFetchesTheRestByRange) {
     EXPECT_EQ(notices, QStringList({"Download complete: slow.bin"}));
 }
 
+TEST_F(JobActionsTest, ResumedBeforeThePausedRunEndedItStartsAgainWithoutATry) {
+    constexpr std::uint64_t kSize = 120000;
+    TestServer server;
+    server.Set("/quick.bin", Route{.size = kSize, .bytesPerSecond = 120000});
+    DownloadJob* job = AddJob(server.Url("/quick.bin"), "quick.bin");
+    MainWindow window;
+    Start(window);
+    ASSERT_TRUE(LoopUntil([&] { return LengthOf(dir / "quick.bin") >= 10000; }));
+    window.jobActions()->Pause({job});
+    window.jobActions()->Resume({job});  // the stop is still under way
+    ASSERT_TRUE(LoopUntil([&] { return job->status == STATUS_DONE && job->thread == nullptr; }));
+    EXPECT_EQ(server.RequestsFor("/quick.bin").size(), 2u);
+    EXPECT_EQ(job->tries, 0);
+    EXPECT_EQ(CheckBodyPrefix(dir / "quick.bin", kSize, true), "");
+}
+
 TEST_F(JobActionsTest, RetryNowAfterTheTriesRanOutStartsAtOnceAndResumes) {
     maxTries = 2;
     constexpr std::uint64_t kSize = 50000;
     TestServer server;
-    server.SetSequence("/r.bin", {Route{.status = 500}, Route{.status = 500},
-                                  Route{.status = 500}, Route{.size = kSize}});
+    server.SetSequence("/r.bin", {Route{.status = 500}, Route{.status = 500}, Route{.status = 500},
+                                  Route{.size = kSize}});
     WriteWholeFile(dir / "r.bin", Body(0, 1000));
     DownloadJob* job = AddJob(server.Url("/r.bin"), "r.bin");
     MainWindow window;
     Start(window);
-    ASSERT_TRUE(LoopUntil([&] { return server.RequestsFor("/r.bin").size() == 3 &&
-                                       job->thread == nullptr && job->status == STATUS_FAILED; }));
+    ASSERT_TRUE(LoopUntil([&] {
+        return server.RequestsFor("/r.bin").size() == 3 && job->thread == nullptr &&
+               job->status == STATUS_FAILED;
+    }));
     EXPECT_EQ(job->tries, 2);
     EXPECT_EQ(notices, QStringList({"Download failed: r.bin"}));
 
