@@ -95,12 +95,12 @@ void JobActions::AddEntries(QMenu& menu, std::vector<DownloadJob*> jobs) {
 }
 
 bool JobActions::Run(QAction* chosen) {
-    if (chosen == nullptr) return false;
     const Entries entries = entries_;
     entries_ = Entries();
     // Runs may have been collected, and jobs deleted, while the popup was open.
     const std::vector<DownloadJob*> jobs = StillQueued(menuJobs_);
     menuJobs_.clear();
+    if (chosen == nullptr) return false;
     if (chosen == entries.pause) {
         Pause(jobs);
     } else if (chosen == entries.resume) {

@@ -123,7 +123,7 @@ TEST_F(JobActionsTest, PauseStopsAndKeepsTheJobResumeFetchesTheRestByRange) {
 TEST_F(JobActionsTest, ResumedBeforeThePausedRunEndedItStartsAgainWithoutATry) {
     constexpr std::uint64_t kSize = 120000;
     TestServer server;
-    server.Set("/quick.bin", Route{.size = kSize, .bytesPerSecond = 120000});
+    server.Set("/quick.bin", Route{.size = kSize, .bytesPerSecond = 60000});
     DownloadJob* job = AddJob(server.Url("/quick.bin"), "quick.bin");
     MainWindow window;
     Start(window);
