@@ -19,6 +19,10 @@ public:
     int deleteMark;
     // Next job of jobList; null at the tail.
     DownloadJob* next;
+    // Nonzero: held back by the user, never started by the scheduler; the values
+    // are job_control.h's JobPause. Kept for this session only: the list file
+    // does not record it.
+    int paused = 0;
 
     DownloadJob();
     // Releases `fileName`, then the transfer object's strings and handles. The run

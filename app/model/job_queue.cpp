@@ -71,7 +71,7 @@ void StartJobs() {
         }
     }
     for (DownloadJob* job = jobList; job != nullptr && running < maxFiles; job = job->next) {
-        if (IsRunning(job) || FileInUse(job)) {
+        if (IsRunning(job) || FileInUse(job) || job->paused != 0) {
             continue;
         }
         const long long status = job->status.load(std::memory_order_relaxed);

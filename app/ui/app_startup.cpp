@@ -12,6 +12,7 @@
 #include <csignal>
 #include <memory>
 #include <string>
+#include <vector>
 
 #include "app_settings.h"
 #include "app_shutdown.h"
@@ -24,6 +25,7 @@
 #include "message_box.h"
 #include "program_paths.h"
 #include "shutdown_signals.h"
+#include "url_handoff.h"
 #include "vantorel_app.h"
 
 namespace {
@@ -45,7 +47,8 @@ int RunVantorel(int argc, char** argv) {
     // place to say so for the whole process.
     std::signal(SIGPIPE, SIG_IGN);
     Q_INIT_RESOURCE(vantorel);
-    // The command line is ignored: Qt sees the program's name and nothing else.
+    // The command line holds URLs only: Qt sees the program's name and nothing else.
+    const std::vector<std::string> urls = UrlArguments(argc, argv);
     static char fallbackName[] = "vantorel";
     static char* qtArgv[] = {argc > 0 && argv[0] != nullptr ? argv[0] : fallbackName, nullptr};
     static int qtArgc = 1;
@@ -56,13 +59,21 @@ int RunVantorel(int argc, char** argv) {
         return 0;
     }
     InstanceLock lock;
-    if (lock.Acquire(listPath) == InstanceLockState::kHeldElsewhere) return 0;
+    if (lock.Acquire(listPath) == InstanceLockState::kHeldElsewhere) {
+        if (urls.empty()) return 0;
+        QCoreApplication core(qtArgc, qtArgv);
+        return HandUrlsToRunningInstance(HandoffSocketName(listPath), urls) ? 0 : 1;
+    }
 
     QApplication app(qtArgc, qtArgv);
     // The loop ends where the window says so (close or Exit), not when the last
     // window is hidden.
     QApplication::setQuitOnLastWindowClosed(false);
     QApplication::setWindowIcon(QIcon(QStringLiteral(":/vantorel.png")));
+    // Listening at once: a second start may hand URLs over before the window
+    // exists; they wait in the socket until the loop runs.
+    UrlHandoffServer handoff;
+    handoff.Listen(HandoffSocketName(listPath));
 
     // Only the lock holder writes these two files: a temporary one beside them
     // was left by an instance killed in the middle of a save.
@@ -86,12 +97,18 @@ int RunVantorel(int argc, char** argv) {
             window->CloseForShutdownSignal();
         });
     }
+    QObject::connect(&handoff, &UrlHandoffServer::UrlsArrived, window.get(),
+                     &MainWindow::AddUrlsFromOutside);
     window->show();
+    if (!urls.empty()) window->AddUrlsFromOutside(urls);
     StartJobs();
     FillJobView(window.get());
     window->watcher().Sync();
     QApplication::exec();
 
+    // URLs handed over from now on would never be read: a second start finds no
+    // one listening and says so.
+    handoff.Close();
     signalWatch.reset();
     window.reset();
     // A second Ctrl+C during a long wait for the runs now ends the program at once.

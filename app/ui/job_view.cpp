@@ -7,6 +7,8 @@
 #include <QTreeWidgetItem>
 #include <unordered_set>
 
+#include "desktop_notice.h"
+#include "job_control.h"
 #include "job_list_extras.h"
 #include "job_queue.h"
 #include "job_texts.h"
@@ -25,7 +27,7 @@ QString SizeText(const DownloadJob* job) {
 
 // The Status text, and with it what the cell draws beside the text.
 void SetStatusText(QTreeWidgetItem* item, DownloadJob* job) {
-    item->setText(kStatusColumn, Text(StatusText(job)));
+    item->setText(kStatusColumn, Text(JobStatusText(job)));
     NoteJobProgress(item, job);
 }
 
@@ -131,13 +133,19 @@ void SelectJobs(QMainWindow* mainWindow, const std::vector<DownloadJob*>& jobs) 
 
 void OnJobEnded(QMainWindow* mainWindow, DownloadJob* job) {
     job->CloseHandles();
-    if (job->deleteMark != 0) {
+    const bool removed = job->deleteMark != 0;
+    if (removed) {
         RemoveJob(job);
         SaveJobList();
         FillJobView(mainWindow);
-    } else if (job->status.load(std::memory_order_relaxed) == STATUS_DONE) {
-        SaveJobList();  // the finished job leaves the file
+    } else {
+        SettleEndedRun(job);
+        if (job->status.load(std::memory_order_relaxed) == STATUS_DONE) {
+            SaveJobList();  // the finished job leaves the file
+        }
     }
     StartJobs();
+    // After the scheduler: a failed job it did not restart has no tries left.
+    if (!removed) NoticeJobFinished(job);
     RefreshJobView(mainWindow);
 }

@@ -4,6 +4,7 @@
 #include <QApplication>
 #include <QCloseEvent>
 #include <QCoreApplication>
+#include <QDesktopServices>
 #include <QHeaderView>
 #include <QKeyEvent>
 #include <QMenu>
@@ -11,14 +12,18 @@
 #include <QStringList>
 #include <QTreeWidget>
 #include <QTreeWidgetItem>
+#include <QUrl>
 #include <algorithm>
 #include <vector>
 
 #include "app_settings.h"
 #include "dialogs.h"
+#include "job_actions.h"
+#include "job_control.h"
 #include "job_list_extras.h"
 #include "job_view.h"
 #include "message_box.h"
+#include "url_handoff.h"
 
 MainWindow::MainWindow() : watcher_(this) {
     setWindowTitle(QString::fromUtf8(kProgramCaption));
@@ -26,6 +31,8 @@ MainWindow::MainWindow() : watcher_(this) {
     BuildMenu();
     BuildJobList();
     InstallJobListExtras(this);
+    jobActions_ = new JobActions(this);
+    openUrl = [](const QUrl& url) { return QDesktopServices::openUrl(url); };
     runJobMenu = [](QMenu& menu, const QPoint& globalPos) { return menu.exec(globalPos); };
     // exit, not quit: quit would ask every window to close once more.
     endEventLoop = [] { QCoreApplication::exit(0); };
@@ -87,9 +94,13 @@ void MainWindow::ShowJobMenu(const QPoint& pos) {
     const std::vector<DownloadJob*> chosen = SelectedJobs(this);
     QMenu menu(this);
     QAction* remove = menu.addAction(QStringLiteral("Delete"));
-    if (runJobMenu(menu, jobView_->viewport()->mapToGlobal(pos)) == remove) {
+    jobActions_->AddEntries(menu, chosen);
+    QAction* picked = runJobMenu(menu, jobView_->viewport()->mapToGlobal(pos));
+    if (picked == remove) {
         SelectJobs(this, chosen);
         DeleteSelectedJobs(this);
+    } else {
+        jobActions_->Run(picked);
     }
 }
 
@@ -114,6 +125,15 @@ void MainWindow::OnPreferences() {
 
 void MainWindow::OpenNewFileWithUrl(const char* url) {
     if (RunNewFileDialogWithUrl(this, url) != 0) FillJobView(this);
+    watcher_.Sync();
+}
+
+void MainWindow::AddUrlsFromOutside(const std::vector<std::string>& urls) {
+    for (const std::string& url : urls) {
+        const NewFileOutcome outcome = AddUrlAsNewFile(url);
+        if (outcome != kJobAdded) ReportIgnoredUrl(url.c_str(), outcome == kFileNameTooLong);
+    }
+    FillJobView(this);
     watcher_.Sync();
 }
 

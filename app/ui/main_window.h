@@ -10,13 +10,17 @@
 
 #include <QMainWindow>
 #include <functional>
+#include <string>
+#include <vector>
 
 #include "job_watcher.h"
 
+class JobActions;
 class QAction;
 class QMenu;
 class QPoint;
 class QTreeWidget;
+class QUrl;
 
 class MainWindow : public QMainWindow {
     Q_OBJECT
@@ -30,12 +34,14 @@ public:
     QAction* newFileAction() const { return newFileAction_; }
     QAction* preferencesAction() const { return preferencesAction_; }
     QAction* exitAction() const { return exitAction_; }
+    // Pause, Resume, Retry now, Open file, Open folder, Copy URL (job_actions.h).
+    JobActions* jobActions() const { return jobActions_; }
 
     // Right click at `pos` (list viewport coordinates): nothing below the last
     // row; otherwise an unselected row becomes the only selected one, a selected
-    // row keeps the whole selection, and the popup with its one entry "Delete" is
-    // shown at the cursor. Choosing it deletes the jobs selected when it opened,
-    // also when a run collected meanwhile rebuilt the rows.
+    // row keeps the whole selection, and the popup is shown at the cursor: "Delete",
+    // then the entries of jobActions(). Every entry acts on the jobs selected when
+    // the popup opened, also when a run collected meanwhile rebuilt the rows.
     void ShowJobMenu(const QPoint& pos);
 
     // How the popup is run: shows `menu` at `globalPos` and returns the chosen
@@ -45,6 +51,15 @@ public:
     // Ends the program's event loop (closing the window and File, Exit both do):
     // QCoreApplication::exit(0) by default. Tests, which run no such loop, count it.
     std::function<void()> endEventLoop;
+
+    // Opens a file or folder with the desktop's choice of program:
+    // QDesktopServices::openUrl by default; tests record the URL here.
+    std::function<bool(const QUrl& url)> openUrl;
+
+    // Queues URLs handed over from outside, each as New File with OK would, then
+    // refills the list and watches the runs started. A URL shorter than 6
+    // characters is left out with a line on stderr.
+    void AddUrlsFromOutside(const std::vector<std::string>& urls);
 
     // Runs New File with `url` already typed (a URL dropped on the window), then
     // refills the list and watches the runs the dialog started.
@@ -69,5 +84,6 @@ private:
     QAction* newFileAction_ = nullptr;
     QAction* preferencesAction_ = nullptr;
     QAction* exitAction_ = nullptr;
+    JobActions* jobActions_ = nullptr;
     JobWatcher watcher_;
 };

@@ -7,8 +7,7 @@
 #include "dialog_layout.h"
 #include "dialogs.h"
 #include "file_name_chars.h"
-#include "job_queue.h"
-#include "list_file.h"
+#include "job_control.h"
 #include "message_box.h"
 #include "ui_newfile.h"
 
@@ -46,26 +45,16 @@ void NewFileDialog::ProposeName(const QString& url) {
 
 void NewFileDialog::accept() {
     const std::string url = BoxText(ui_->urlEdit, kDialogTextMax);
-    if (DialogTextLength(url) < kShortestUrl) {
+    switch (AddNewFileJob(url, BoxText(ui_->fileEdit, kDialogTextMax))) {
+    case kUrlTooShort:
         ShowMessage(this, "Give me a URL!");
         return;
-    }
-    const std::string fileName = CleanFileName(BoxText(ui_->fileEdit, kDialogTextMax));
-    // The name is one file in the save folder ('/' was replaced): a longer one can
-    // never be created, and the proposal from a signed URL's query often is.
-    if (fileName.size() > kLongestFileName) {
+    case kFileNameTooLong:
         ShowMessage(this, "Filename too long!");
         return;
+    case kJobAdded:
+        break;
     }
-    auto* job = new DownloadJob();
-    // Neither setter is checked: a job whose copies failed still joins the queue,
-    // and its run reports the problem in the list. The URL is fetched as it will
-    // be saved, its quotes encoded, so every run asks for the same address.
-    job->SetURL(UrlWithoutQuotes(url).c_str());
-    SetJobFileName(job, fileName.c_str());
-    AppendJob(job);
-    SaveJobList();
-    StartJobs();
     QDialog::accept();
 }
 

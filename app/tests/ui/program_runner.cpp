@@ -25,7 +25,7 @@ ProgramFolder::ProgramFolder(const std::string& root, bool withDesktop) : root_(
     fs::copy_file(VANTOREL_PROGRAM, programDir() + "/vantorel");
 }
 
-ProgramRun::ProgramRun(const ProgramFolder& folder) {
+ProgramRun::ProgramRun(const ProgramFolder& folder, const std::vector<std::string>& args) {
     static int runs = 0;
     outputPath_ = folder.programDir() + "/../output" + std::to_string(++runs) + ".txt";
     const std::string root = folder.programDir() + "/..";
@@ -36,6 +36,8 @@ ProgramRun::ProgramRun(const ProgramFolder& folder) {
         "XDG_DATA_HOME=" + root + "/data",
         "XDG_CACHE_HOME=" + root + "/cache",
         "XDG_RUNTIME_DIR=" + root + "/runtime",
+        // A bus that is not there: notifications must come to nothing, at once.
+        "DBUS_SESSION_BUS_ADDRESS=unix:path=" + root + "/runtime/no-bus",
         "QT_QPA_PLATFORM=offscreen",
         "PATH=/usr/bin:/bin",
     };
@@ -43,7 +45,10 @@ ProgramRun::ProgramRun(const ProgramFolder& folder) {
     for (std::string& entry : environment) envp.push_back(entry.data());
     envp.push_back(nullptr);
     std::string program = folder.programDir() + "/vantorel";
-    char* argv[] = {program.data(), nullptr};
+    std::vector<std::string> words = args;
+    std::vector<char*> argv = {program.data()};
+    for (std::string& word : words) argv.push_back(word.data());
+    argv.push_back(nullptr);
     const std::string start = folder.startDir();
 
     pid_ = ::fork();
@@ -57,7 +62,7 @@ ProgramRun::ProgramRun(const ProgramFolder& folder) {
         if (::chdir(start.c_str()) != 0) ::_exit(127);
         // An ignored signal stays ignored across exec: start from the defaults.
         ::signal(SIGPIPE, SIG_DFL);
-        ::execve(program.c_str(), argv, envp.data());
+        ::execve(program.c_str(), argv.data(), envp.data());
         ::_exit(127);
     }
 }

@@ -1,13 +1,15 @@
 // Runs the real `vantorel` program for a test: copied into a program folder of
 // the test's own (the program keeps its files beside itself), with a home, a
 // desktop and XDG folders inside the test's folder, so it never touches the real
-// home. The program has no command line: it is driven by its files and signals.
+// home (nor a session bus). It is driven by its files and signals, and by the
+// URLs of its command line.
 #pragma once
 
 #include <signal.h>
 #include <sys/types.h>
 
 #include <string>
+#include <vector>
 
 #include "temp_dir.h"
 
@@ -32,7 +34,7 @@ private:
 // One run of the program. The destructor kills a run that is still going.
 class ProgramRun {
 public:
-    explicit ProgramRun(const ProgramFolder& folder);
+    explicit ProgramRun(const ProgramFolder& folder, const std::vector<std::string>& args = {});
     ~ProgramRun();
     ProgramRun(const ProgramRun&) = delete;
     ProgramRun& operator=(const ProgramRun&) = delete;

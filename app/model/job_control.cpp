@@ -1,0 +1,118 @@
+#include "job_control.h"
+
+#include <cstring>
+#include <string>
+
+#include "file_name_chars.h"
+#include "job_queue.h"
+#include "job_texts.h"
+#include "list_file.h"
+
+namespace {
+
+long long StatusOf(const DownloadJob* job) { return job->status.load(std::memory_order_relaxed); }
+
+// True when another run in progress writes the file `job` would write.
+bool FileBusy(const DownloadJob* job) {
+    if (job->fileName == nullptr) return false;
+    for (const DownloadJob* other = jobList; other != nullptr; other = other->next) {
+        if (other != job && other->thread != nullptr && other->fileName != nullptr &&
+            std::strcmp(other->fileName, job->fileName) == 0) {
+            return true;
+        }
+    }
+    return false;
+}
+
+}  // namespace
+
+bool CanPauseJob(const DownloadJob* job) {
+    if (job->paused == kPaused) return false;
+    if (job->thread != nullptr) return StatusOf(job) != STATUS_DONE;
+    const long long status = StatusOf(job);
+    return status == STATUS_WAIT || (status == STATUS_FAILED && job->tries < maxTries);
+}
+
+bool CanResumeJob(const DownloadJob* job) { return job->paused == kPaused; }
+
+bool CanRetryJobNow(const DownloadJob* job) {
+    return job->paused == kNotPaused && job->thread == nullptr && StatusOf(job) == STATUS_FAILED &&
+           job->tries >= maxTries;
+}
+
+bool PauseJob(DownloadJob* job) {
+    if (!CanPauseJob(job)) return false;
+    job->paused = kPaused;
+    // The run ends at its next block boundary; its end is settled when collected.
+    if (job->thread != nullptr) VSetEvent(job->stopEvent);
+    return true;
+}
+
+bool ResumeJob(DownloadJob* job) {
+    if (!CanResumeJob(job)) return false;
+    job->paused = job->thread != nullptr ? kResumeWhenStopped : kNotPaused;
+    return true;
+}
+
+bool RetryJobNow(DownloadJob* job) {
+    if (!CanRetryJobNow(job)) return false;
+    job->tries = 0;
+    // No run of ours at all: its status is ours to set. Waiting, the scheduler
+    // takes it as a first run once the other writer has ended.
+    if (FileBusy(job)) {
+        job->status.store(STATUS_WAIT, std::memory_order_relaxed);
+        return true;
+    }
+    job->deleteMark = 0;
+    if (job->GoAsync() == nullptr) {
+        // No thread: the run failed at once (RESULT_OPEN_FAILED) and, with its try
+        // count reset, the scheduler restarts it like any failed job.
+        job->CloseHandles();
+    }
+    return true;
+}
+
+void SettleEndedRun(DownloadJob* job) {
+    if (job->paused == kNotPaused) return;
+    const long long status = StatusOf(job);
+    if (status == STATUS_DONE) {
+        // The last block came before the stop: nothing is left to hold back.
+        job->paused = kNotPaused;
+        return;
+    }
+    // The run is collected, so no transfer thread writes `status` any more. An
+    // end the pause caused is not a failure; any other failure stays one.
+    if (status == STATUS_FAILED && job->result.load() == RESULT_INTERRUPTED) {
+        job->status.store(STATUS_WAIT, std::memory_order_relaxed);
+    }
+    if (job->paused == kResumeWhenStopped) job->paused = kNotPaused;
+}
+
+const char* JobStatusText(DownloadJob* job) {
+    if (job->paused == kPaused && StatusOf(job) != STATUS_DONE) return "Paused";
+    return StatusText(job);
+}
+
+NewFileOutcome AddNewFileJob(std::string_view url, std::string_view fileName,
+                             DownloadJob** added) {
+    if (DialogTextLength(url) < kShortestUrl) return kUrlTooShort;
+    const std::string name = CleanFileName(fileName);
+    // The name is one file in the save folder ('/' was replaced): a longer one can
+    // never be created, and the proposal from a signed URL's query often is.
+    if (name.size() > kLongestFileName) return kFileNameTooLong;
+    auto* job = new DownloadJob();
+    // Neither setter is checked: a job whose copies failed still joins the queue,
+    // and its run reports the problem in the list.
+    job->SetURL(UrlWithoutQuotes(url).c_str());
+    SetJobFileName(job, name.c_str());
+    AppendJob(job);
+    SaveJobList();
+    StartJobs();
+    if (added != nullptr) *added = job;
+    return kJobAdded;
+}
+
+NewFileOutcome AddUrlAsNewFile(std::string_view url) {
+    const std::string typed = CutDialogText(url, kDialogTextMax);
+    return AddNewFileJob(typed, CutDialogText(ProposeFileName(typed), kDialogTextMax));
+}

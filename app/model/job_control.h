@@ -1,0 +1,77 @@
+// What the user does to one download beyond adding and deleting it: pause it,
+// resume it, retry it at once after its tries ran out; and the one way both New
+// File and URLs handed from outside add a job.
+//
+// A pause stops a running download the way quitting does: the run ends at its
+// next block boundary with RESULT_INTERRUPTED and keeps its partial file, which
+// the next run resumes. A paused job keeps its place in the queue and in the list
+// file; the scheduler passes over it until it is resumed. The pause lasts for this
+// session only: after a restart the job is waiting again.
+//
+// Threads: user-interface thread only, like the queue itself.
+#pragma once
+
+#include <string_view>
+
+#include "download_job.h"
+
+// The values of DownloadJob::paused.
+enum JobPause : int {
+    kNotPaused = 0,
+    kPaused = 1,
+    // Resumed while the pause's stop was still winding down: the run's end is not
+    // a failure, and the job is startable again once it has been collected.
+    kResumeWhenStopped = 2,
+};
+
+// Whether the row's Pause, Resume and Retry now apply to `job`. Pause: a running,
+// waiting or to-be-restarted job that is not paused. Resume: a paused job. Retry
+// now: a job that failed with its tries used up, is not paused and not running.
+bool CanPauseJob(const DownloadJob* job);
+bool CanResumeJob(const DownloadJob* job);
+bool CanRetryJobNow(const DownloadJob* job);
+
+// Holds the job back; a running one is asked to stop. False when it does not apply.
+bool PauseJob(DownloadJob* job);
+
+// Lets the scheduler take the job again; the caller runs StartJobs. A job whose
+// stop is still under way becomes startable once its end is collected. False
+// when it does not apply.
+bool ResumeJob(DownloadJob* job);
+
+// Resets the job's tries and starts it at once, also beyond maxFiles: the user
+// asked for it now. Its partial file is resumed. While another run writes the
+// same file it waits instead and starts when that file is free. False when it
+// does not apply.
+bool RetryJobNow(DownloadJob* job);
+
+// Call when a run's end has been collected (its handles closed), before the
+// scheduler runs: a run the pause stopped leaves the job waiting, not failed, so
+// resuming it is not a restart and costs no try.
+void SettleEndedRun(DownloadJob* job);
+
+// The Status text: "Paused" for a paused job that is not Done, otherwise
+// StatusText. Shares textBuffer like the other column texts.
+const char* JobStatusText(DownloadJob* job);
+
+// Why AddNewFileJob added nothing, or that it did.
+enum NewFileOutcome : int {
+    kJobAdded = 0,
+    kUrlTooShort,      // fewer than 6 characters: "Give me a URL!"
+    kFileNameTooLong,  // the cleaned name is longer than one file name may be
+};
+
+// What New File's OK does with its two texts: a URL of fewer than 6 characters
+// or a cleaned name longer than the file system allows adds nothing; otherwise a
+// job for `url` (its double quotes encoded, so every run asks for the address the
+// list file keeps) saved as `fileName` cleaned of the characters a name may not
+// hold ("index.html" when empty) is appended, the list file saved and the
+// scheduler run; `added` (when not null) receives it. The texts are taken as they
+// are; the callers cut them to what an edit box holds.
+NewFileOutcome AddNewFileJob(std::string_view url, std::string_view fileName,
+                             DownloadJob** added = nullptr);
+
+// A URL handed over from outside, queued exactly as New File with OK would queue
+// it after the URL was typed: cut to an edit box's length, the file name
+// proposed from it.
+NewFileOutcome AddUrlAsNewFile(std::string_view url);

@@ -1,0 +1,217 @@
+// The row commands beyond Delete, driven through the real window against a local
+// server: pause and resume (the resumed request asks for the rest by range),
+// Retry now after a burst of 500s, the open and copy commands, and the desktop
+// notifications sent when a download has finished.
+#include "job_actions.h"
+
+#include <QAction>
+#include <QClipboard>
+#include <QDir>
+#include <QGuiApplication>
+#include <QKeySequence>
+#include <QMap>
+#include <QMenu>
+#include <QStringList>
+#include <QTreeWidget>
+#include <QUrl>
+
+#include "desktop_notice.h"
+#include "job_control.h"
+#include "job_view.h"
+#include "main_window.h"
+#include "queue_checks.h"
+#include "test_server.h"
+#include "ui_fixture.h"
+
+namespace vtest {
+namespace {
+
+class JobActionsTest : public UiTest {
+protected:
+    void SetUp() override {
+        UiTest::SetUp();
+        sendDesktopNotice = [this](const QDBusMessage& call) {
+            const QList<QVariant> args = call.arguments();
+            ASSERT_EQ(args.size(), 8);
+            EXPECT_EQ(call.service(), "org.freedesktop.Notifications");
+            EXPECT_EQ(call.member(), "Notify");
+            notices << args[3].toString() + ": " + args[4].toString().section('\n', 0, 0);
+        };
+    }
+    void TearDown() override {
+        UiTest::TearDown();
+        sendDesktopNotice = nullptr;
+    }
+
+    void Start(MainWindow& window) {
+        window.show();
+        SaveJobList();
+        StartJobs();
+        FillJobView(&window);
+        window.watcher().Sync();
+    }
+
+    // Opens the row's popup on `row` and chooses the entry `text`, recording the
+    // enabled entries; "" chooses nothing.
+    QStringList Choose(MainWindow& window, int row, const QString& text) {
+        QStringList enabled;
+        window.runJobMenu = [&](QMenu& menu, const QPoint&) -> QAction* {
+            QAction* chosen = nullptr;
+            for (QAction* action : menu.actions()) {
+                if (action->isEnabled() && !action->isSeparator()) enabled << action->text();
+                if (!action->shortcut().isEmpty()) keys[action->text()] = action->shortcut();
+                if (action->text() == text) chosen = action;
+            }
+            return chosen;
+        };
+        QTreeWidget* view = window.jobView();
+        window.ShowJobMenu(view->visualItemRect(view->topLevelItem(row)).center());
+        return enabled;
+    }
+
+    static QString StatusOf(MainWindow& window, int row) {
+        return window.jobView()->topLevelItem(row)->text(kStatusColumn);
+    }
+
+    QStringList notices;
+    QMap<QString, QKeySequence> keys;  // the keys the popup showed
+};
+
+TEST_F(JobActionsTest, PauseStopsAndKeepsTheJobResumeFetchesTheRestByRange) {
+    constexpr std::uint64_t kSize = 240000;
+    TestServer server;
+    server.Set("/slow.bin", Route{.size = kSize, .bytesPerSecond = 80000});
+    DownloadJob* job = AddJob(server.Url("/slow.bin"), "slow.bin");
+    MainWindow window;
+    Start(window);
+    ASSERT_TRUE(LoopUntil([&] { return LengthOf(dir / "slow.bin") >= 20000; }));
+
+    const QStringList enabled = Choose(window, 0, "Pause");
+    EXPECT_TRUE(enabled.contains("Pause"));
+    EXPECT_FALSE(enabled.contains("Resume"));
+    EXPECT_FALSE(enabled.contains("Retry now"));
+    EXPECT_EQ(keys.value("Pause"), QKeySequence("Ctrl+P"));
+    EXPECT_EQ(keys.value("Resume"), QKeySequence("Ctrl+R"));
+    EXPECT_EQ(StatusOf(window, 0), "Paused");
+    ASSERT_TRUE(LoopUntil([&] { return job->thread == nullptr; }));
+    EXPECT_EQ(job->result, RESULT_INTERRUPTED);
+    EXPECT_EQ(StatusOf(window, 0), "Paused");
+    EXPECT_EQ(ListFileText(), RecordLine({server.Url("/slow.bin"), "slow.bin"}));
+    const std::uint64_t partial = LengthOf(dir / "slow.bin");
+    ASSERT_GT(partial, 0u);
+    ASSERT_LT(partial, kSize);
+    StartJobs();  // passed over while paused
+    EXPECT_EQ(job->thread, nullptr);
+
+    // The key shown in the menu, from the keyboard.
+    window.activateWindow();
+    ASSERT_TRUE(QTest::qWaitForWindowActive(&window));
+    window.jobView()->topLevelItem(0)->setSelected(true);
+    QTest::keyClick(window.jobView(), Qt::Key_R, Qt::ControlModifier);
+    EXPECT_NE(job->thread, nullptr);
+    ASSERT_TRUE(LoopUntil([&] { return job->status == STATUS_DONE && job->thread == nullptr; }));
+
+    const std::vector<RecordedRequest> requests = server.RequestsFor("/slow.bin");
+    ASSERT_EQ(requests.size(), 2u);
+    EXPECT_FALSE(requests[0].HasHeader("Range"));
+    EXPECT_EQ(requests[1].Header("Range"), "bytes=" + std::to_string(partial) + "-");
+    EXPECT_EQ(CheckBodyPrefix(dir / "slow.bin", kSize, true), "");
+    EXPECT_EQ(job->tries, 0);  // a pause is no failure
+    EXPECT_EQ(notices, QStringList({"Download complete: slow.bin"}));
+}
+
+TEST_F(JobActionsTest, ResumedBeforeThePausedRunEndedItStartsAgainWithoutATry) {
+    constexpr std::uint64_t kSize = 120000;
+    TestServer server;
+    server.Set("/quick.bin", Route{.size = kSize, .bytesPerSecond = 60000});
+    DownloadJob* job = AddJob(server.Url("/quick.bin"), "quick.bin");
+    MainWindow window;
+    Start(window);
+    ASSERT_TRUE(LoopUntil([&] { return LengthOf(dir / "quick.bin") >= 10000; }));
+    window.jobActions()->Pause({job});
+    window.jobActions()->Resume({job});  // the stop is still under way
+    ASSERT_TRUE(LoopUntil([&] { return job->status == STATUS_DONE && job->thread == nullptr; }));
+    EXPECT_EQ(server.RequestsFor("/quick.bin").size(), 2u);
+    EXPECT_EQ(job->tries, 0);
+    EXPECT_EQ(CheckBodyPrefix(dir / "quick.bin", kSize, true), "");
+}
+
+TEST_F(JobActionsTest, RetryNowAfterTheTriesRanOutStartsAtOnceAndResumes) {
+    maxTries = 2;
+    constexpr std::uint64_t kSize = 50000;
+    TestServer server;
+    server.SetSequence("/r.bin", {Route{.status = 500}, Route{.status = 500}, Route{.status = 500},
+                                  Route{.size = kSize}});
+    WriteWholeFile(dir / "r.bin", Body(0, 1000));
+    DownloadJob* job = AddJob(server.Url("/r.bin"), "r.bin");
+    MainWindow window;
+    Start(window);
+    ASSERT_TRUE(LoopUntil([&] {
+        return server.RequestsFor("/r.bin").size() == 3 && job->thread == nullptr &&
+               job->status == STATUS_FAILED;
+    }));
+    EXPECT_EQ(job->tries, 2);
+    EXPECT_EQ(notices, QStringList({"Download failed: r.bin"}));
+
+    const QStringList enabled = Choose(window, 0, "Retry now");
+    EXPECT_TRUE(enabled.contains("Retry now"));
+    EXPECT_FALSE(enabled.contains("Pause"));
+    EXPECT_NE(job->thread, nullptr);  // at once
+    EXPECT_EQ(job->tries, 0);
+    EXPECT_EQ(window.jobView()->topLevelItem(0)->text(kLastErrorColumn), "");
+    ASSERT_TRUE(LoopUntil([&] { return job->status == STATUS_DONE && job->thread == nullptr; }));
+
+    const std::vector<RecordedRequest> requests = server.RequestsFor("/r.bin");
+    ASSERT_EQ(requests.size(), 4u);
+    EXPECT_EQ(requests[3].Header("Range"), "bytes=1000-");
+    EXPECT_EQ(CheckBodyPrefix(dir / "r.bin", kSize, true), "");
+    EXPECT_EQ(notices, QStringList({"Download failed: r.bin", "Download complete: r.bin"}));
+}
+
+TEST_F(JobActionsTest, OpenFileOpenFolderAndCopyUrlActOnTheSelectedRows) {
+    TestServer server;
+    server.Set("/a.bin", Route{.size = 100});
+    DownloadJob* done = AddJob(server.Url("/a.bin"), "a.bin");
+    MainWindow window;
+    QList<QUrl> opened;
+    window.openUrl = [&](const QUrl& url) {
+        opened << url;
+        return true;
+    };
+    Start(window);
+    ASSERT_TRUE(LoopUntil([&] { return done->status == STATUS_DONE && done->thread == nullptr; }));
+    AddJob("http://127.0.0.1:9/b", "sub/b.bin");  // waiting, never started
+    FillJobView(&window);
+    const QString folder = QDir::currentPath();
+
+    window.jobView()->topLevelItem(1)->setSelected(true);
+    QStringList enabled = Choose(window, 1, "Open file");
+    EXPECT_EQ(enabled, QStringList({"Delete", "Pause", "Open folder", "Copy URL"}));
+    EXPECT_TRUE(opened.isEmpty());  // only a Done download is opened
+
+    window.jobView()->topLevelItem(0)->setSelected(true);
+    enabled = Choose(window, 0, "Open file");
+    EXPECT_EQ(enabled, QStringList({"Delete", "Pause", "Open file", "Open folder", "Copy URL"}));
+    EXPECT_EQ(opened, QList<QUrl>({QUrl::fromLocalFile(folder + "/a.bin")}));
+
+    opened.clear();
+    Choose(window, 0, "Open folder");
+    EXPECT_EQ(opened,
+              QList<QUrl>({QUrl::fromLocalFile(folder), QUrl::fromLocalFile(folder + "/sub")}));
+
+    Choose(window, 1, "Copy URL");
+    EXPECT_EQ(QGuiApplication::clipboard()->text(),
+              QString::fromStdString(server.Url("/a.bin")) + "\nhttp://127.0.0.1:9/b");
+    EXPECT_TRUE(notices.size() == 1 && notices[0].startsWith("Download complete"));
+}
+
+TEST_F(JobActionsTest, NoticeShowsAFileNameAsTextNotMarkup) {
+    const QDBusMessage call = DesktopNoticeCall("Download complete", "a&b <i>.bin");
+    ASSERT_EQ(call.arguments().size(), 8);
+    EXPECT_EQ(call.arguments()[0].toString(), "Vantorel");
+    EXPECT_EQ(call.arguments()[4].toString(), "a&amp;b &lt;i&gt;.bin");
+    EXPECT_EQ(call.arguments()[7].toInt(), -1);
+}
+
+}  // namespace
+}  // namespace vtest

@@ -1,0 +1,168 @@
+#include "job_actions.h"
+
+#include <QAction>
+#include <QClipboard>
+#include <QDir>
+#include <QFile>
+#include <QFileInfo>
+#include <QGuiApplication>
+#include <QKeySequence>
+#include <QMenu>
+#include <QSet>
+#include <QStringList>
+#include <QTreeWidget>
+#include <QUrl>
+#include <unordered_set>
+
+#include "job_control.h"
+#include "job_queue.h"
+#include "job_view.h"
+#include "main_window.h"
+
+namespace {
+
+const QKeySequence kPauseKeys(Qt::CTRL | Qt::Key_P);
+const QKeySequence kResumeKeys(Qt::CTRL | Qt::Key_R);
+
+template <typename Test>
+bool AnyJob(const std::vector<DownloadJob*>& jobs, Test applies) {
+    for (DownloadJob* job : jobs) {
+        if (applies(job)) return true;
+    }
+    return false;
+}
+
+bool IsDone(const DownloadJob* job) {
+    return job->status.load(std::memory_order_relaxed) == STATUS_DONE;
+}
+
+}  // namespace
+
+QString JobFilePath(const DownloadJob* job) {
+    const QString name = job->fileName != nullptr ? QFile::decodeName(job->fileName) : QString();
+    return QDir::cleanPath(QDir::current().absoluteFilePath(name));
+}
+
+JobActions::JobActions(MainWindow* window) : QObject(window), window_(window) {
+    pauseAction_ = new QAction(QStringLiteral("Pause"), window);
+    pauseAction_->setShortcut(kPauseKeys);
+    connect(pauseAction_, &QAction::triggered, this, [this] { Pause(SelectedJobs()); });
+    resumeAction_ = new QAction(QStringLiteral("Resume"), window);
+    resumeAction_->setShortcut(kResumeKeys);
+    connect(resumeAction_, &QAction::triggered, this, [this] { Resume(SelectedJobs()); });
+    // Not in any menu bar: the window's own actions, so the keys work wherever
+    // the focus is in it.
+    window->addAction(pauseAction_);
+    window->addAction(resumeAction_);
+}
+
+std::vector<DownloadJob*> JobActions::SelectedJobs() const { return ::SelectedJobs(window_); }
+
+void JobActions::AddEntries(QMenu& menu, std::vector<DownloadJob*> jobs) {
+    menu.addSeparator();
+    auto add = [&menu](const QString& text, bool enabled) {
+        QAction* action = menu.addAction(text);
+        action->setEnabled(enabled);
+        return action;
+    };
+    entries_.pause = add(QStringLiteral("Pause"), AnyJob(jobs, CanPauseJob));
+    entries_.resume = add(QStringLiteral("Resume"), AnyJob(jobs, CanResumeJob));
+    // Shown, not bound: the window's own actions take the keys.
+    for (auto [entry, keys] :
+         {std::pair{entries_.pause, kPauseKeys}, {entries_.resume, kResumeKeys}}) {
+        entry->setShortcut(keys);
+        entry->setShortcutContext(Qt::WidgetShortcut);
+        entry->setShortcutVisibleInContextMenu(true);
+    }
+    entries_.retry = add(QStringLiteral("Retry now"), AnyJob(jobs, CanRetryJobNow));
+    menu.addSeparator();
+    entries_.openFile = add(QStringLiteral("Open file"), AnyJob(jobs, IsDone));
+    entries_.openFolder = add(QStringLiteral("Open folder"), !jobs.empty());
+    entries_.copyUrl = add(QStringLiteral("Copy URL"), !jobs.empty());
+    menuJobs_ = std::move(jobs);
+}
+
+bool JobActions::Run(QAction* chosen) {
+    const Entries entries = entries_;
+    entries_ = Entries();
+    // Runs may have been collected, and jobs deleted, while the popup was open.
+    const std::vector<DownloadJob*> jobs = StillQueued(menuJobs_);
+    menuJobs_.clear();
+    if (chosen == nullptr) return false;
+    if (chosen == entries.pause) {
+        Pause(jobs);
+    } else if (chosen == entries.resume) {
+        Resume(jobs);
+    } else if (chosen == entries.retry) {
+        RetryNow(jobs);
+    } else if (chosen == entries.openFile) {
+        OpenFile(jobs);
+    } else if (chosen == entries.openFolder) {
+        OpenFolder(jobs);
+    } else if (chosen == entries.copyUrl) {
+        CopyUrl(jobs);
+    } else {
+        return false;
+    }
+    return true;
+}
+
+void JobActions::Pause(const std::vector<DownloadJob*>& jobs) {
+    bool any = false;
+    for (DownloadJob* job : jobs) any = PauseJob(job) || any;
+    // A stopped run is collected, and the next job started, when its end comes.
+    if (any) RefreshJobView(window_);
+}
+
+void JobActions::Resume(const std::vector<DownloadJob*>& jobs) {
+    bool any = false;
+    for (DownloadJob* job : jobs) any = ResumeJob(job) || any;
+    if (any) AfterQueueChange();
+}
+
+void JobActions::RetryNow(const std::vector<DownloadJob*>& jobs) {
+    bool any = false;
+    for (DownloadJob* job : jobs) any = RetryJobNow(job) || any;
+    if (any) AfterQueueChange();
+}
+
+void JobActions::OpenFile(const std::vector<DownloadJob*>& jobs) {
+    for (DownloadJob* job : jobs) {
+        if (IsDone(job)) window_->openUrl(QUrl::fromLocalFile(JobFilePath(job)));
+    }
+}
+
+void JobActions::OpenFolder(const std::vector<DownloadJob*>& jobs) {
+    QSet<QString> opened;  // several files in one folder open it once
+    for (DownloadJob* job : jobs) {
+        const QString folder = QFileInfo(JobFilePath(job)).absolutePath();
+        if (opened.contains(folder)) continue;
+        opened.insert(folder);
+        window_->openUrl(QUrl::fromLocalFile(folder));
+    }
+}
+
+void JobActions::CopyUrl(const std::vector<DownloadJob*>& jobs) {
+    if (jobs.empty()) return;
+    QStringList urls;
+    for (DownloadJob* job : jobs) urls << QString::fromUtf8(job->url != nullptr ? job->url : "");
+    if (QClipboard* clipboard = QGuiApplication::clipboard()) {
+        clipboard->setText(urls.join(QLatin1Char('\n')));
+    }
+}
+
+void JobActions::AfterQueueChange() {
+    StartJobs();
+    window_->watcher().Sync();
+    RefreshJobView(window_);
+}
+
+std::vector<DownloadJob*> JobActions::StillQueued(const std::vector<DownloadJob*>& jobs) {
+    std::unordered_set<const DownloadJob*> queued;
+    for (const DownloadJob* job = jobList; job != nullptr; job = job->next) queued.insert(job);
+    std::vector<DownloadJob*> kept;
+    for (DownloadJob* job : jobs) {
+        if (queued.count(job) != 0) kept.push_back(job);
+    }
+    return kept;
+}

@@ -1,0 +1,67 @@
+// The row commands beyond Delete: Pause and Resume (also Ctrl+P and Ctrl+R
+// anywhere in the main window), Retry now, Open file, Open folder and Copy URL.
+// Each acts on every selected job it applies to; from the row's popup, on the jobs
+// selected when it opened that are still in the queue when one is chosen.
+//
+// Threads: user-interface thread only.
+#pragma once
+
+#include <QObject>
+#include <QString>
+#include <vector>
+
+class DownloadJob;
+class MainWindow;
+class QAction;
+class QMenu;
+
+// Where `job`'s file is (or will be): its name taken from the current folder, the
+// save folder, unless it is absolute.
+QString JobFilePath(const DownloadJob* job);
+
+class JobActions : public QObject {
+    Q_OBJECT
+
+public:
+    // Child of `window`; adds the two shortcut actions to it.
+    explicit JobActions(MainWindow* window);
+
+    QAction* pauseAction() const { return pauseAction_; }
+    QAction* resumeAction() const { return resumeAction_; }
+
+    // The jobs of the selected rows, in list order.
+    std::vector<DownloadJob*> SelectedJobs() const;
+
+    // Appends a separator and the six entries to the row's popup, each enabled
+    // when it applies to one of `jobs`, and remembers `jobs` for Run.
+    void AddEntries(QMenu& menu, std::vector<DownloadJob*> jobs);
+    // Carries out `chosen` when it is one of the entries added last; false when it
+    // is not (null, Delete, another menu's).
+    bool Run(QAction* chosen);
+
+    void Pause(const std::vector<DownloadJob*>& jobs);
+    void Resume(const std::vector<DownloadJob*>& jobs);
+    void RetryNow(const std::vector<DownloadJob*>& jobs);
+    void OpenFile(const std::vector<DownloadJob*>& jobs);
+    void OpenFolder(const std::vector<DownloadJob*>& jobs);
+    void CopyUrl(const std::vector<DownloadJob*>& jobs);
+
+private:
+    // The scheduler may start runs, and the rows change.
+    void AfterQueueChange();
+    // `jobs` without those that left the queue meanwhile.
+    static std::vector<DownloadJob*> StillQueued(const std::vector<DownloadJob*>& jobs);
+
+    MainWindow* window_;
+    QAction* pauseAction_;
+    QAction* resumeAction_;
+    struct Entries {
+        QAction* pause = nullptr;
+        QAction* resume = nullptr;
+        QAction* retry = nullptr;
+        QAction* openFile = nullptr;
+        QAction* openFolder = nullptr;
+        QAction* copyUrl = nullptr;
+    } entries_;
+    std::vector<DownloadJob*> menuJobs_;
+};
