@@ -170,9 +170,10 @@ unsigned long VBRINDLEX::MinorThread() {
         return GoClose(file, stopAsked ? RESULT_INTERRUPTED : RESULT_DROPPED, STATUS_FAILED);
     }
 
-    const bool complete = !(flags.load(std::memory_order_relaxed) & FLAG_REFETCH_COMPLETE);
+    // A file already as long as the resource is done, unless asked to fetch it again.
+    const bool keepComplete = !(flags.load(std::memory_order_relaxed) & FLAG_REFETCH_COMPLETE);
     std::uint64_t unsatisfiable = 0;
-    if (httpStatus == 416 && rangeAsked && complete && hasRangeText &&
+    if (httpStatus == 416 && rangeAsked && keepComplete && hasRangeText &&
         brindlex::ParseUnsatisfiedRange(rangeText, &unsatisfiable) &&
         unsatisfiable == existingLength) {
         // Nothing past the file's end: it already holds the whole resource (a run
@@ -214,7 +215,7 @@ unsigned long VBRINDLEX::MinorThread() {
     } else if (hasLength && announced != 0) {
         // The whole resource follows.
         totalSize.store(announced, std::memory_order_relaxed);
-        if (announced == existingLength && complete) {
+        if (announced == existingLength && keepComplete) {
             received.store(existingLength, std::memory_order_relaxed);
             return GoClose(file, RESULT_OK, STATUS_DONE);
         }
