@@ -56,4 +56,23 @@ bool ParseContentRange(const char* text, ContentRange* range) {
     return true;
 }
 
+bool ParseUnsatisfiedRange(const char* text, std::uint64_t* total) {
+    const char* p = text;
+    SkipBlanks(p);
+    if (strncasecmp(p, "bytes", 5) != 0) return false;
+    p += 5;
+    if (*p != ' ' && *p != '\t') return false;
+    SkipBlanks(p);
+    if (*p++ != '*') return false;
+    SkipBlanks(p);
+    if (*p++ != '/') return false;
+    SkipBlanks(p);
+    std::uint64_t t = 0;
+    if (!ReadNumber(p, &t) || t == SIZE_UNKNOWN) return false;
+    SkipBlanks(p);
+    if (*p != '\0') return false;
+    *total = t;
+    return true;
+}
+
 }  // namespace brindlex

@@ -17,4 +17,8 @@ struct ContentRange {
 // the body could safely be written at.
 bool ParseContentRange(const char* text, ContentRange* range);
 
+// Reads the "bytes */T" of an answer that no range of the resource could satisfy
+// (blanks as above). False for anything else.
+bool ParseUnsatisfiedRange(const char* text, std::uint64_t* total);
+
 }  // namespace brindlex

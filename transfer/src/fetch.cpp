@@ -4,6 +4,7 @@
 // block is written and flushed before `received` grows, the file is cut to the write
 // offset before the body starts, and a failed write is cut back. So the next attempt
 // can resume from the file's length and never splice stale or partial bytes.
+#include <fcntl.h>
 #include <sys/file.h>
 #include <sys/stat.h>
 #include <unistd.h>
@@ -71,7 +72,7 @@ unsigned long VBRINDLEX::MinorThread() {
     net::InternetRef session(net::InternetOpen(agent));
     if (!session) return GoClose(nullptr, RESULT_OPEN_FAILED, STATUS_FAILED);
     net::InternetRetain(session.get());
-    internetHandle.store(session.get());
+    internetHandle.store(session.get(), std::memory_order_release);
     SetStatus(STATUS_OPENING);
 
     net::UrlParts parts;
@@ -88,13 +89,13 @@ unsigned long VBRINDLEX::MinorThread() {
         net::InternetConnect(session.get(), parts.host, parts.port, parts.user, parts.password));
     if (!connection) return GoClose(nullptr, RESULT_NO_CONNECT, STATUS_FAILED);
     net::InternetRetain(connection.get());
-    connectHandle.store(connection.get());
+    connectHandle.store(connection.get(), std::memory_order_release);
 
     net::InternetRef request(net::HttpOpenRequest(connection.get(), object.c_str(), referer,
                                                   parts.schemeId == net::Scheme::Https));
     if (!request) return GoClose(nullptr, RESULT_BAD_REQUEST, STATUS_FAILED);
     net::InternetRetain(request.get());
-    requestHandle.store(request.get());
+    requestHandle.store(request.get(), std::memory_order_release);
     SetStatus(STATUS_REQUEST);
 
     // The Range and Referer lines are built without a size limit: a long URL still
@@ -104,11 +105,19 @@ unsigned long VBRINDLEX::MinorThread() {
     std::uint64_t existingLength = 0;
     // Which version the partial file holds, when it says so.
     std::optional<brindlex::ResumeValidator> validator;
-    const bool toFile = (flags.load() & FLAG_TO_FILE) != 0;
+    bool rangeAsked = false;
+    const bool toFile = (flags.load(std::memory_order_relaxed) & FLAG_TO_FILE) != 0;
     if (toFile) {
-        file = std::fopen(path, "r+b");
-        if (file == nullptr) file = std::fopen(path, "w+b");
-        if (file == nullptr) return GoClose(nullptr, RESULT_FILE_PROBLEM, STATUS_FAILED);
+        // Never truncated on opening (another instance may be writing the file
+        // under its lock), and never through a symbolic link: one planted in a
+        // shared save folder under the download's name would have us write over
+        // the file it points to.
+        const int fd = open(path, O_RDWR | O_CREAT | O_CLOEXEC | O_NOFOLLOW, 0644);
+        if (fd >= 0) file = fdopen(fd, "r+b");
+        if (file == nullptr) {
+            if (fd >= 0) close(fd);
+            return GoClose(nullptr, RESULT_FILE_PROBLEM, STATUS_FAILED);
+        }
         // Two runs writing one file (two jobs with the same name, or two programs
         // saving to one folder) would interleave their bytes: the second one waits
         // for another attempt instead. The lock goes with the close.
@@ -121,9 +130,10 @@ unsigned long VBRINDLEX::MinorThread() {
         if (fseeko(file, 0, SEEK_END) != 0) return GoClose(file, RESULT_FILE_PROBLEM, STATUS_FAILED);
         existingLength = static_cast<std::uint64_t>(ftello(file));
         if (existingLength != 0) validator = brindlex::ReadResumeValidator(fileno(file));
-        if (existingLength != 0 && !(flags.load() & FLAG_NO_RANGE)) {
+        if (existingLength != 0 && !(flags.load(std::memory_order_relaxed) & FLAG_NO_RANGE)) {
             headers = "Range: bytes=" + std::to_string(existingLength) + "-\r\n";
-            received.store(existingLength);
+            rangeAsked = true;
+            received.store(existingLength, std::memory_order_relaxed);
             // The range is only wanted if it is still of the same version.
             if (validator) {
                 net::HttpSetIfRange(request.get(), validator->value.c_str(),
@@ -131,8 +141,9 @@ unsigned long VBRINDLEX::MinorThread() {
             }
         }
     }
+    // The URL's own credentials never travel in a Referer line.
     headers += "Referer: ";
-    headers += url;
+    headers += net::WithoutCredentials(url);
     headers += "\r\n";
 
     if (!net::HttpSendRequest(request.get(), headers.c_str())) {
@@ -140,62 +151,100 @@ unsigned long VBRINDLEX::MinorThread() {
     }
     SetStatus(STATUS_CATCH);
 
+    // Every header is read before any of them decides anything. A stop or the
+    // watchdog may close the handle at any moment, and a query on a closed handle
+    // fails as if the header were absent: taken as "no ranges, no length", that
+    // would rewind and cut the partial file. The close is final, so when the
+    // handle is still open after the last query, every failed query was a header
+    // the answer really lacks.
     unsigned long httpStatus = 0;
-    if (net::HttpQueryStatusCode(request.get(), &httpStatus) && httpStatus >= 300) {
-        return GoClose(file, httpStatus, STATUS_FAILED);
-    }
-
+    const bool haveStatus = net::HttpQueryStatusCode(request.get(), &httpStatus);
     char buffer[kHeaderBufferSize];
-    if (!net::HttpQueryHeader(request.get(), "Accept-Ranges", buffer, sizeof buffer) ||
-        std::strstr(buffer, "bytes") == nullptr) {
-        flags.fetch_or(FLAG_NO_RANGE, std::memory_order_relaxed);
-        if (file != nullptr && ftello(file) != 0) {
-            SeekTo(file, 0);
-            received.store(0);
-        }
+    bool advertisesRanges = false;
+    bool unreadable = !haveStatus;
+    if (net::HttpQueryHeader(request.get(), "Accept-Ranges", buffer, sizeof buffer)) {
+        advertisesRanges = std::strstr(buffer, "bytes") != nullptr;
+    } else if (net::HttpHasHeader(request.get(), "Accept-Ranges")) {
+        unreadable = true;  // there, but too long to read
     }
-
     std::time_t modified = 0;
     if (!net::HttpQueryLastModified(request.get(), &modified)) modified = std::time(nullptr);
-
     std::uint64_t announced = 0;
     const bool hasLength = net::HttpQueryContentLength(request.get(), &announced);
-    if (net::HttpQueryHeader(request.get(), "Content-Range", buffer, sizeof buffer)) {
-        // A continuation: the body belongs at the range start the server names. It
-        // is written there only when that leaves no gap in the file; an answer we
-        // cannot place is refused and the file stays as it was.
-        brindlex::ContentRange range{};
-        if (!brindlex::ParseContentRange(buffer, &range) || range.start > existingLength) {
-            return GoClose(file, RESULT_DROPPED, STATUS_FAILED);
-        }
-        totalSize.store(range.total);
+    char rangeText[kHeaderBufferSize];
+    const bool hasRangeText =
+        net::HttpQueryHeader(request.get(), "Content-Range", rangeText, sizeof rangeText);
+    const bool hasRangeHeader = hasRangeText || net::HttpHasHeader(request.get(), "Content-Range");
+    if (unreadable || net::InternetIsClosed(request.get())) {
+        const bool stopAsked = stopEvent != nullptr && VIsSignalled(stopEvent);
+        return GoClose(file, stopAsked ? RESULT_INTERRUPTED : RESULT_DROPPED, STATUS_FAILED);
+    }
+
+    // A file already as long as the resource is done, unless asked to fetch it again.
+    const bool keepComplete = !(flags.load(std::memory_order_relaxed) & FLAG_REFETCH_COMPLETE);
+    std::uint64_t unsatisfiable = 0;
+    if (httpStatus == 416 && rangeAsked && keepComplete && hasRangeText &&
+        brindlex::ParseUnsatisfiedRange(rangeText, &unsatisfiable) &&
+        unsatisfiable == existingLength) {
+        // Nothing past the file's end: it already holds the whole resource (a run
+        // that ended after its last block, before its owner saw it end).
+        totalSize.store(existingLength, std::memory_order_relaxed);
+        received.store(existingLength, std::memory_order_relaxed);
+        return GoClose(file, RESULT_OK, STATUS_DONE);
+    }
+    if (httpStatus >= 300) return GoClose(file, httpStatus, STATUS_FAILED);
+
+    // An answer with no body says nothing about the bytes already held: taken as
+    // the whole resource, it would replace the partial file with nothing.
+    const bool noBody = httpStatus == 204 || httpStatus == 205 || (hasLength && announced == 0);
+    if (rangeAsked && noBody && !hasRangeHeader) {
+        return GoClose(file, RESULT_DROPPED, STATUS_FAILED);
+    }
+
+    brindlex::ContentRange range{};
+    // A continuation: the body belongs at the range start the server names. It is
+    // written there only when that leaves no gap in the file; an answer we cannot
+    // place is refused and the file stays as it was.
+    const bool rangeAccepted = hasRangeText && brindlex::ParseContentRange(rangeText, &range) &&
+                               range.start <= existingLength;
+    // A range we could place proves that ranges work, whatever Accept-Ranges says:
+    // many servers send it on a 200 only, never on a 206.
+    if (!advertisesRanges && !rangeAccepted) {
+        flags.fetch_or(FLAG_NO_RANGE, std::memory_order_relaxed);
+    }
+    if (rangeAccepted) {
+        totalSize.store(range.total, std::memory_order_relaxed);
         if (!SeekTo(file, range.start)) return GoClose(file, RESULT_FILE_PROBLEM, STATUS_FAILED);
-        received.store(range.start);
-    } else if (httpStatus == 206 || net::HttpHasHeader(request.get(), "Content-Range")) {
-        // Part of the resource with no range we can read (none given, or one too
-        // long for the buffer): taken as the whole, it would be written over the
-        // head of the file or, as long as the file, end as done at once.
+        received.store(range.start, std::memory_order_relaxed);
+    } else if (hasRangeHeader || httpStatus == 206) {
+        // A range we cannot place, or part of the resource with no range we can
+        // read (none given, or one too long for the buffer): taken as the whole, it
+        // would be written over the head of the file or, as long as the file, end
+        // as done at once.
         return GoClose(file, RESULT_DROPPED, STATUS_FAILED);
     } else if (hasLength && announced != 0) {
         // The whole resource follows.
-        totalSize.store(announced);
+        totalSize.store(announced, std::memory_order_relaxed);
         // A file with a validator is known to be partial: one as long as the whole
         // answer holds another version (the server found our validator stale).
-        if (announced == existingLength && !(flags.load() & FLAG_REFETCH_COMPLETE) && !validator) {
-            received.store(existingLength);
+        if (announced == existingLength && keepComplete && !validator) {
+            received.store(existingLength, std::memory_order_relaxed);
             return GoClose(file, RESULT_OK, STATUS_DONE);
         }
         if (!SeekTo(file, 0)) return GoClose(file, RESULT_FILE_PROBLEM, STATUS_FAILED);
-        received.store(0);
+        received.store(0, std::memory_order_relaxed);
     } else {
         // No usable length and no range: the whole resource follows, read to its end.
-        totalSize.store(SIZE_UNKNOWN);
+        totalSize.store(SIZE_UNKNOWN, std::memory_order_relaxed);
         if (!SeekTo(file, 0)) return GoClose(file, RESULT_FILE_PROBLEM, STATUS_FAILED);
-        received.store(0);
+        received.store(0, std::memory_order_relaxed);
     }
-    if (!CutTo(file, received.load())) return GoClose(file, RESULT_FILE_PROBLEM, STATUS_FAILED);
+    if (!CutTo(file, received.load(std::memory_order_relaxed))) {
+        return GoClose(file, RESULT_FILE_PROBLEM, STATUS_FAILED);
+    }
     if (file != nullptr) {
-        brindlex::KeepResumeValidator(fileno(file), request.get(), received.load() != 0);
+        brindlex::KeepResumeValidator(fileno(file), request.get(),
+                                      received.load(std::memory_order_relaxed) != 0);
     }
 
     char block[kBlockSize];
@@ -214,7 +263,7 @@ unsigned long VBRINDLEX::MinorThread() {
         }
         if (count == 0) {
             if (total == SIZE_UNKNOWN) {
-                totalSize.store(done);
+                totalSize.store(done, std::memory_order_relaxed);
                 continue;
             }
             return GoClose(file, RESULT_DROPPED, STATUS_FAILED);
@@ -229,6 +278,8 @@ unsigned long VBRINDLEX::MinorThread() {
     }
 
     if (file != nullptr) StampFileTime(file, modified);
-    if (totalSize.load() <= received.load()) return GoClose(file, RESULT_OK, STATUS_DONE);
+    if (totalSize.load(std::memory_order_relaxed) <= received.load(std::memory_order_relaxed)) {
+        return GoClose(file, RESULT_OK, STATUS_DONE);
+    }
     return GoClose(file, RESULT_INTERRUPTED, STATUS_FAILED);
 }

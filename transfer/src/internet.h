@@ -40,6 +40,10 @@ struct UrlParts {
 // is not a URL or a part does not fit its buffer.
 bool CrackUrl(const char* url, UrlParts* parts);
 
+// `url` as it stands without the user name and password of its authority: what a
+// Referer line may carry. A text without an authority is returned unchanged.
+std::string WithoutCredentials(const char* url);
+
 // Handles. Each call returns a new handle holding one reference, or null.
 VHINTERNET InternetOpen(const char* agent);
 VHINTERNET InternetConnect(VHINTERNET session, const char* host, unsigned port, const char* user,
@@ -51,9 +55,12 @@ VHINTERNET HttpOpenRequest(VHINTERNET connection, const char* object, const char
 
 // Sends the GET with the additional header lines ("Name: value\r\n"...,
 // NUL-terminated) and waits for the final answer's headers, following redirects.
-// False on any failure, certificate checks included, when the handle was closed,
-// or when a 2xx answer's Content-Length is not one number below 2^63 (its body
-// could not be told complete from cut short).
+// A Referer line (or else the referer argument) is rebuilt for each hop: on a hop
+// to another origin it loses its #fragment, and it never goes from HTTPS to plain
+// HTTP. False on any failure, certificate checks included, when the handle was
+// closed, on a redirect from HTTPS to plain HTTP (nothing leaves in the clear), or
+// when a 2xx answer's Content-Length is not one number below 2^63 (its body could
+// not be told complete from cut short).
 bool HttpSendRequest(VHINTERNET request, const char* headers);
 
 // Before HttpSendRequest: adds "If-Range: <validator>" to the hops that go to
@@ -83,6 +90,11 @@ bool InternetReadFile(VHINTERNET request, void* buf, std::size_t want, std::size
 // Any thread. Marks the handle (and every handle made from it) closed, wakes a call
 // pending on it and drops one reference. Null does nothing.
 void InternetCloseHandle(VHINTERNET handle);
+
+// Any thread. True when the handle, or one it was made from, has been closed (and
+// for null). Every query on a closed handle fails, so a failed query means "absent"
+// only while this is false.
+bool InternetIsClosed(VHINTERNET handle);
 
 // One more reference; released with InternetRelease.
 void InternetRetain(VHINTERNET handle);

@@ -42,4 +42,6 @@ VHINTERNET HttpOpenRequest(VHINTERNET connection, const char* object, const char
     return request;
 }
 
+bool InternetIsClosed(VHINTERNET handle) { return handle == nullptr || handle->IsClosed(); }
+
 }  // namespace brindlex::net

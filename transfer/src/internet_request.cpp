@@ -62,21 +62,37 @@ bool Request::BuildHeaderList(const char* headers) {
     const char* line = headers;
     while (*line != '\0') {
         std::size_t length = std::strcspn(line, "\r\n");
-        if (length > 0) {
-            curl_slist* grown = curl_slist_append(headerList_, std::string(line, length).c_str());
+        const std::string text(line, length);
+        if (strncasecmp(text.c_str(), "Referer:", 8) == 0) {
+            // A Referer line of the caller's replaces the referer argument, so
+            // exactly one goes out; the first one counts.
+            if (!refererInHeaders_) {
+                const std::size_t value = text.find_first_not_of(" \t", 8);
+                lineReferer_ = value != std::string::npos ? text.substr(value) : "";
+                refererInHeaders_ = true;
+            }
+        } else if (length > 0) {
+            curl_slist* grown = curl_slist_append(headerList_, text.c_str());
             if (grown == nullptr) return false;
             headerList_ = grown;
         }
         line += length;
         while (*line == '\r' || *line == '\n') ++line;
     }
-    // A Referer line of the caller's replaces the referer argument, so exactly
-    // one goes out.
-    refererInHeaders_ = HasLine(headers, "Referer");
     return true;
 }
 
-bool Request::StartHop(const std::string& url, bool customTarget, bool sendCredentials) {
+// The Referer of one hop. The header list goes to every hop alike, so the line is
+// made here: another origin never learns the #fragment, and a page asked for over
+// HTTPS is never named to a server over plain HTTP.
+std::string Request::HopReferer(const std::string& url, bool sameOrigin) const {
+    std::string referer = refererInHeaders_ ? lineReferer_ : referer_;
+    if (secure_ && !curl_strnequal(url.c_str(), "https:", 6)) return {};
+    if (!sameOrigin) referer = referer.substr(0, referer.find('#'));
+    return referer;
+}
+
+bool Request::StartHop(const std::string& url, bool customTarget, bool sameOrigin) {
     EndHop();
     currentUrl_ = url;
     hopOrigin_ = OriginOfUrl(url);
@@ -110,7 +126,11 @@ bool Request::StartHop(const std::string& url, bool customTarget, bool sendCrede
     const std::string& agent = connection().session().agent;
     if (!agent.empty()) set(CURLOPT_USERAGENT, agent.c_str());
     set(CURLOPT_HTTPHEADER, HeadersForHop());
-    if (hasReferer_ && !refererInHeaders_) set(CURLOPT_REFERER, referer_.c_str());
+    if (hasReferer_ || refererInHeaders_) {
+        const std::string referer = HopReferer(url, sameOrigin);
+        // libcurl keeps its own copy of the text.
+        if (!referer.empty()) set(CURLOPT_REFERER, referer.c_str());
+    }
     // Direct connections only: an empty proxy also keeps libcurl from taking one
     // from the environment.
     set(CURLOPT_PROXY, "");
@@ -127,7 +147,7 @@ bool Request::StartHop(const std::string& url, bool customTarget, bool sendCrede
     set(CURLOPT_WRITEFUNCTION, &Request::OnBody);
     set(CURLOPT_WRITEDATA, this);
     const Connection& c = connection();
-    if (sendCredentials && (!c.user.empty() || !c.password.empty())) {
+    if (sameOrigin && (!c.user.empty() || !c.password.empty())) {
         set(CURLOPT_USERNAME, c.user.c_str());
         set(CURLOPT_PASSWORD, c.password.c_str());
     }

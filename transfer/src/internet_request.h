@@ -77,8 +77,10 @@ private:
 
     const Connection& connection() const { return *static_cast<const Connection*>(parent()); }
 
-    // internet_request.cpp: one hop on a fresh easy handle.
-    bool StartHop(const std::string& url, bool customTarget, bool sendCredentials);
+    // internet_request.cpp: one hop on a fresh easy handle. sameOrigin: the hop
+    // stays on the origin of the first one (credentials and a whole Referer go).
+    bool StartHop(const std::string& url, bool customTarget, bool sameOrigin);
+    std::string HopReferer(const std::string& url, bool sameOrigin) const;
     void EndHop();
     bool BuildHeaderList(const char* headers);
     // internet_if_range.cpp
@@ -107,7 +109,10 @@ private:
     const bool hasReferer_;
     const std::string referer_;
     const bool secure_;
+    // The caller's Referer line, which replaces the referer argument; it is kept
+    // out of the header list because each hop gets its own (HopReferer).
     bool refererInHeaders_ = false;
+    std::string lineReferer_;
     bool sent_ = false;
     // "scheme://host:port" of the first hop, and the URL of the current hop, for
     // resolving a relative Location.

@@ -108,6 +108,12 @@ bool Request::Send(const char* headers) {
                 // Only a success's body is ever read.
                 return status_ >= 300 || LengthIsSound();
             }
+            // What was asked for over HTTPS never continues in the clear: no
+            // request, no credentials, no Referer leave unencrypted.
+            if (curl_strnequal(currentUrl_.c_str(), "https:", 6) &&
+                !curl_strnequal(next.c_str(), "https:", 6)) {
+                return false;
+            }
             ++redirects;
             // Credentials go only back to the origin they came with.
             if (!StartHop(next, false, sameOrigin)) return false;

@@ -3,6 +3,7 @@
 // of escapes and the fixed buffer limits of the caller.
 #include <curl/curl.h>
 
+#include <algorithm>
 #include <cstdlib>
 #include <cstring>
 #include <memory>
@@ -141,6 +142,19 @@ bool CrackUrl(const char* url, UrlParts* parts) {
         parts->schemeId = Scheme::Unknown;
     }
     return true;
+}
+
+std::string WithoutCredentials(const char* url) {
+    std::string text = url != nullptr ? url : "";
+    const std::size_t mark = text.find("://");
+    if (mark == std::string::npos) return text;
+    // The authority ends where libcurl's parser ends it; the user information is
+    // everything up to its first '@', as the parser reads it.
+    const std::size_t start = mark + 3;
+    const std::size_t end = std::min(text.find_first_of("/?#", start), text.size());
+    const std::size_t at = text.find('@', start);
+    if (at != std::string::npos && at < end) text.erase(start, at + 1 - start);
+    return text;
 }
 
 std::string EscapeForRequestLine(std::string_view object) {

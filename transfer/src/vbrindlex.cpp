@@ -57,8 +57,13 @@ void WaitWorkerClosing(VHANDLE worker, CloseFn closeHandles) {
     while (WaitWorkerOrStop(worker, nullptr, 1000) != Woke::WorkerEnded) closeHandles();
 }
 
+// Owner's thread. A run started by GoAsync lasts until its thread handle is
+// signalled: until then its threads use the events and the handle.
+bool RunInProgress(VHANDLE thread) { return thread != nullptr && !VIsSignalled(thread); }
+
 }  // namespace
 
+// Owner's thread, like every setter below: never during a run.
 VBRINDLEX::VBRINDLEX()
     : internetHandle(nullptr),
       connectHandle(nullptr),
@@ -78,6 +83,7 @@ VBRINDLEX::VBRINDLEX()
     SetURL("");
 }
 
+// Owner's thread, once the run (if any) has ended.
 VBRINDLEX::~VBRINDLEX() {
     std::free(url);
     std::free(referer);
@@ -102,9 +108,12 @@ int VBRINDLEX::SetReferer(const char* text) {
 
 const char* VBRINDLEX::GetURL() { return url; }
 
-unsigned long VBRINDLEX::SetFlags(unsigned long value) { return flags.exchange(value); }
+unsigned long VBRINDLEX::SetFlags(unsigned long value) {
+    return flags.exchange(value, std::memory_order_relaxed);
+}
 
-unsigned long VBRINDLEX::GetFlags() { return flags.load(); }
+// Any thread.
+unsigned long VBRINDLEX::GetFlags() { return flags.load(std::memory_order_relaxed); }
 
 std::uintptr_t VBRINDLEX::SetDataReceptor(std::uintptr_t receptor) {
     const auto previous = reinterpret_cast<std::uintptr_t>(dataReceptor);
@@ -147,22 +156,24 @@ unsigned long VBRINDLEX::Go() {
     CloseInternetHandles();
     VCloseHandle(worker);
     if (timedOut) {
-        result.store(RESULT_TIMEOUT);
-    } else if (closedForStop && result.load() != RESULT_OK) {
+        result.store(RESULT_TIMEOUT, std::memory_order_relaxed);
+    } else if (closedForStop && result.load(std::memory_order_relaxed) != RESULT_OK) {
         // The failure was our own doing: report the stop, not the broken call.
-        result.store(RESULT_INTERRUPTED);
+        result.store(RESULT_INTERRUPTED, std::memory_order_relaxed);
     }
-    return result.load();
+    return result.load(std::memory_order_relaxed);
 }
 
-// Owner's thread.
+// Owner's thread. Refused (null, nothing touched) while the previous run is still
+// in progress: closing its handles would pull them from under its threads.
 VHANDLE VBRINDLEX::GoAsync() {
+    if (RunInProgress(thread)) return nullptr;
     CloseHandles();
     stopEvent = VCreateEvent(true, false);
     statusEvent = VCreateEvent(false, false);
     thread = VCreateThread([this] {
         const unsigned long code = Go();
-        result.store(code);
+        result.store(code, std::memory_order_relaxed);
         return code;
     });
     if (thread == nullptr) {
@@ -173,9 +184,14 @@ VHANDLE VBRINDLEX::GoAsync() {
     return thread;
 }
 
+// Any thread, while the owner keeps the handles.
 void VBRINDLEX::StopAsync() { VSetEvent(stopEvent); }
 
+// Owner's thread (GoAsync and the destructor call it too). Never during a run:
+// while the run thread has not ended it does nothing, and the handles stay for
+// the run and for a later call.
 void VBRINDLEX::CloseHandles() {
+    if (RunInProgress(thread)) return;
     VCloseHandle(stopEvent);
     stopEvent = nullptr;
     VCloseHandle(statusEvent);
@@ -186,9 +202,9 @@ void VBRINDLEX::CloseHandles() {
 
 // Run thread, at any moment of the worker's run: a call pending on a closed handle fails.
 void VBRINDLEX::CloseInternetHandles() {
-    brindlex::net::InternetCloseHandle(requestHandle.exchange(nullptr));
-    brindlex::net::InternetCloseHandle(connectHandle.exchange(nullptr));
-    brindlex::net::InternetCloseHandle(internetHandle.exchange(nullptr));
+    brindlex::net::InternetCloseHandle(requestHandle.exchange(nullptr, std::memory_order_acquire));
+    brindlex::net::InternetCloseHandle(connectHandle.exchange(nullptr, std::memory_order_acquire));
+    brindlex::net::InternetCloseHandle(internetHandle.exchange(nullptr, std::memory_order_acquire));
 }
 
 // Worker thread. Called once per block: no system call when the activity bit is
@@ -201,7 +217,10 @@ void VBRINDLEX::SetStatus(long long value) {
     if (statusEvent != nullptr) VSetEvent(statusEvent);
 }
 
-// Worker thread: the single exit of every fetch.
+// The single exit of every fetch: the worker thread at the end of its fetch. Also
+// the run thread (Go) when no worker could be started, and the owner's thread
+// (GoAsync) when no run thread could be: then no other thread of the run exists,
+// so nothing else writes these members at the same time.
 unsigned long VBRINDLEX::GoClose(std::FILE* file, unsigned long code, long long finalStatus) {
     // A complete file has nothing left to resume.
     if (file != nullptr) {
@@ -211,6 +230,6 @@ unsigned long VBRINDLEX::GoClose(std::FILE* file, unsigned long code, long long 
     flags.fetch_or(FLAG_ALIVE, std::memory_order_relaxed);
     status.store(finalStatus, std::memory_order_relaxed);
     if (statusEvent != nullptr) VSetEvent(statusEvent);
-    result.store(code);
+    result.store(code, std::memory_order_relaxed);
     return code;
 }

@@ -137,8 +137,8 @@ TEST(HeaderLines, LongLinesHaveDefinedOutcomes) {
         {"headers past libcurl's total",
          {"X-A: " + filler, "X-B: " + filler, "X-C: " + filler, "X-D: " + filler},
          {RESULT_BAD_SEND_REQUEST, 500}},
-        // Unreadable Accept-Ranges: no ranges, so the body is rewritten whole.
-        {"long Accept-Ranges", {"Accept-Ranges: " + filler + " bytes"}, {RESULT_OK, 1000}},
+        // Unreadable Accept-Ranges is not an absent one: the attempt ends, the file as it was.
+        {"long Accept-Ranges", {"Accept-Ranges: " + filler + " bytes"}, {RESULT_DROPPED, 500}},
         // An unreadable range must not be written as if it were the whole resource.
         {"long Content-Range",
          {"Content-Range: bytes 500-999/1000" + std::string(5000, ' ') + "x"},
@@ -151,6 +151,26 @@ TEST(HeaderLines, LongLinesHaveDefinedOutcomes) {
             Fetch(Route{.size = 1000, .acceptRanges = false, .extraHeaders = c.lines}, 500);
         EXPECT_EQ(got.result, c.expected.result);
         EXPECT_EQ(got.fileLength, c.expected.fileLength);
+    }
+}
+
+// An answer with no body to a Range request says nothing about the bytes held:
+// the attempt fails and the partial file stays.
+TEST(EmptyAnswer, ToARangeRequestKeepsThePartialFile) {
+    const struct {
+        const char* name;
+        Route route;
+    } cases[] = {
+        {"204", Route{.status = 204, .acceptRanges = false}},
+        {"200 with length 0", Route{.acceptRanges = false}},
+        {"200 with length 0 and ranges",
+         Route{.acceptRanges = false, .extraHeaders = {"Accept-Ranges: bytes"}}},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.name);
+        const Outcome got = Fetch(c.route, 500);
+        EXPECT_EQ(got.result, RESULT_DROPPED);
+        EXPECT_EQ(got.fileLength, 500u);
     }
 }
 

@@ -49,6 +49,9 @@ TEST_P(RangeAnswerTest, FileHoldsOnlyCorrectlyPlacedBytes) {
     EXPECT_EQ(ReadWholeFile(out), Body(0, c.expectedLength));
     if (c.expectedResult == RESULT_OK) {
         EXPECT_EQ(t.received.load(), c.expectedLength);
+        // A range placed where it belongs proves that ranges work, with or without
+        // Accept-Ranges: the next attempt asks for one again.
+        EXPECT_FALSE(t.GetFlags() & FLAG_NO_RANGE);
     }
 }
 

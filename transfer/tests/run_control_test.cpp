@@ -136,6 +136,25 @@ TEST(TransferObject, NextAsyncRunReleasesTheEarlierHandles) {
     EXPECT_LE(OpenDescriptors(), before + 4);
 }
 
+// A run's handles are its own until it ends: a GoAsync or CloseHandles that comes
+// too early changes nothing, and the run ends as it would have.
+TEST(TransferObject, HandlesOfARunInProgressStay) {
+    Aimed a(Route{.size = 100'000, .bytesPerSecond = 400'000});
+    VBRINDLEX& t = a.t;
+    ASSERT_NE(t.GoAsync(), nullptr);
+    const VHANDLE thread = t.thread, stop = t.stopEvent, status = t.statusEvent;
+    EXPECT_EQ(t.GoAsync(), nullptr);
+    t.CloseHandles();
+    EXPECT_EQ(t.thread, thread);
+    EXPECT_EQ(t.stopEvent, stop);
+    EXPECT_EQ(t.statusEvent, status);
+    ASSERT_EQ(VWait(t.thread, 10000), VWAIT_SIGNALLED);
+    EXPECT_EQ(t.result.load(), RESULT_OK);
+    EXPECT_EQ(ReadWholeFile(a.out), Body(0, 100'000));
+    t.CloseHandles();
+    EXPECT_EQ(t.thread, nullptr);
+}
+
 TEST(TransferObject, StopEndsAFlowingRunAtABlockBoundary) {
     Aimed a(Route{.size = 10'000'000, .bytesPerSecond = 200'000});
     VBRINDLEX& t = a.t;

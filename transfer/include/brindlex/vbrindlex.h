@@ -3,10 +3,19 @@
 //
 // Threads. The owner's thread calls the setters, Go/GoAsync and CloseHandles and
 // reads the public members. A run has a run thread (Go and its watchdog) and a
-// worker thread (the fetch). The members the transfer threads write and others read
-// are atomics with relaxed ordering: each is read whole, and the only ordering the
-// owner relies on (result and final status in place before `thread` is signalled)
-// comes from the end of the run thread.
+// worker thread (the fetch). Each function below says which of them calls it.
+//
+// Memory order, the one rule for every member shared between these threads: a
+// member holding a value (flags, received, result, status, totalSize) is read and
+// written with memory_order_relaxed, on every thread. Each is one word read whole,
+// and none says anything about another: the owner may see status and totalSize
+// from slightly different moments. A member holding a pointer another thread
+// follows (the three internet handles) is stored with release and taken with
+// acquire. Any other ordering comes from the handles: signalling a VHANDLE is a
+// release and seeing it signalled an acquire, so once `thread` is seen signalled,
+// result, the final status and everything else the run wrote are in place. The
+// plain members (dataReceptor, url, referer, agent) are set before a run starts
+// and only read during it.
 #pragma once
 
 #include <atomic>
@@ -95,18 +104,25 @@ public:
     // Returns the current receptor; a nonzero `receptor` replaces it.
     std::uintptr_t SetDataReceptor(std::uintptr_t receptor);
 
-    // Runs the fetch with its watchdog on the calling thread; returns the result code.
+    // Runs the fetch with its watchdog on the calling thread, which becomes the run
+    // thread; returns the result code.
     unsigned long Go();
-    // Starts Go on a new thread; returns that thread's handle (also in `thread`).
+    // Owner's thread. Starts Go on a new thread; returns that thread's handle (also
+    // in `thread`). Null, with nothing changed, while the previous run has not ended.
     VHANDLE GoAsync();
-    // Signals `stopEvent`.
+    // Any thread. Signals `stopEvent`.
     void StopAsync();
-    // Closes stopEvent, statusEvent and thread, in that order, and nulls them.
+    // Owner's thread. Closes stopEvent, statusEvent and thread, in that order, and
+    // nulls them; does nothing while a run is in progress (`thread` not signalled).
     void CloseHandles();
 
 private:
+    // Run thread.
     void CloseInternetHandles();
+    // Worker thread.
     void SetStatus(long long value);
+    // Worker thread; the run or owner's thread when no thread could be started.
     unsigned long GoClose(std::FILE* file, unsigned long code, long long finalStatus);
+    // Worker thread.
     unsigned long MinorThread();
 };
