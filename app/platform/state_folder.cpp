@@ -38,8 +38,8 @@ std::string WithoutTrailingSlashes(std::string path) {
 bool CanCreateFilesIn(const std::string& folder) {
     // The effective IDs decide what open() may do; a read-only mount says EROFS
     // here even to root.
-    return ::faccessat(AT_FDCWD, folder.empty() ? "." : folder.c_str(), W_OK | X_OK,
-                       AT_EACCESS) == 0;
+    return ::faccessat(AT_FDCWD, folder.empty() ? "." : folder.c_str(), W_OK | X_OK, AT_EACCESS) ==
+           0;
 }
 
 bool IsFolder(const std::string& path) {

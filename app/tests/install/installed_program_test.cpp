@@ -42,17 +42,16 @@ protected:
     void SetUp() override {
         ASSERT_FALSE(temp_.Path().empty());
         std::string output;
-        ASSERT_EQ(Shell("DESTDIR='" + dest_ + "' '" VANTOREL_CMAKE "' --install '" VANTOREL_BUILD_DIR
-                        "' --prefix /usr",
-                        &output),
-                  0)
-            << output;
+        const std::string install = "DESTDIR='" + dest_ +
+                                    "' '" VANTOREL_CMAKE "' --install '" VANTOREL_BUILD_DIR
+                                    "' --prefix /usr";
+        ASSERT_EQ(Shell(install, &output), 0) << output;
     }
 
-    // Starts `program` with only the given environment, from `startDir`. With
-    // `readOnly`, `readOnly` cannot be written by the program: as root, which may
-    // write anywhere whatever the modes, it sees the folder through a read-only
-    // mount of its own (the child exits 126 when that is refused here).
+    // Starts `program` with only the given environment, in the test's folder. As
+    // root, which may write anywhere whatever the modes, the program sees the
+    // folder `readOnly` through a read-only mount of its own (the child exits 126
+    // when that is refused here); for anyone else the folder's modes do it.
     pid_t Start(const std::string& program, std::vector<std::string> environment,
                 const std::string& readOnly) {
         std::vector<char*> envp;
@@ -184,9 +183,10 @@ TEST_F(InstalledProgramTest, ReadOnlyCopyKeepsItsStateInTheUserFolderAndDownload
     if (!root) {
         for (const auto& entry : fs::recursive_directory_iterator(copy)) {
             if (entry.is_directory() && !entry.is_symlink()) {
-                fs::permissions(entry.path(), fs::perms::owner_write | fs::perms::group_write |
-                                                  fs::perms::others_write,
-                                fs::perm_options::remove);
+                fs::permissions(
+                    entry.path(),
+                    fs::perms::owner_write | fs::perms::group_write | fs::perms::others_write,
+                    fs::perm_options::remove);
             }
         }
     }
@@ -195,8 +195,10 @@ TEST_F(InstalledProgramTest, ReadOnlyCopyKeepsItsStateInTheUserFolderAndDownload
     const std::string configHome = temp_ / "home/conf";  // not there yet
     const std::string state = configHome + "/vantorel/";
     const std::vector<std::string> environment = {
-        "HOME=" + temp_ / "home",          "XDG_CONFIG_HOME=" + configHome,
-        "XDG_RUNTIME_DIR=" + temp_ / "runtime", "QT_QPA_PLATFORM=offscreen",
+        "HOME=" + temp_ / "home",
+        "XDG_CONFIG_HOME=" + configHome,
+        "XDG_RUNTIME_DIR=" + temp_ / "runtime",
+        "QT_QPA_PLATFORM=offscreen",
         "PATH=/usr/bin:/bin",
     };
 
@@ -213,13 +215,15 @@ TEST_F(InstalledProgramTest, ReadOnlyCopyKeepsItsStateInTheUserFolderAndDownload
 
     // Second start, with a queued download: it runs, the queue file empties.
     std::ofstream(state + "filelist.dat") << "\"" << server.Url("/data.bin") << "\" \"data.bin\"\n";
-    std::ofstream(state + "vantorel.ini") << "[Vantorel]\nDefPath=" << temp_ / "downloads" << "\n";
+    std::ofstream(state + "vantorel.ini") << "[Vantorel]\nDefPath=" << temp_ / "downloads"
+                                          << "\n";
     const std::string file = temp_ / "downloads/data.bin";
     pid_t second = Start(program, environment, copy);
     EXPECT_TRUE(WaitFor([&] {
         return vtest::ReadWholeFile(file) == vtest::Body(0, 20000) &&
                vtest::ReadWholeFile(state + "filelist.dat").empty();
-    })) << "downloaded " << vtest::ReadWholeFile(file).size() << " bytes";
+    })) << "downloaded "
+        << vtest::ReadWholeFile(file).size() << " bytes";
     // The lock went with the state: a second instance ends at once.
     EXPECT_EQ(WaitForExit(Start(program, environment, copy), 30s), 0);
     ASSERT_TRUE(WaitFor([&] { return Listening(second); }));
