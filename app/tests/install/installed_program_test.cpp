@@ -171,6 +171,31 @@ TEST_F(InstalledProgramTest, InstallsTheFreedesktopLayoutAndNoBuildPaths) {
     EXPECT_NE(dynamic.find("[$ORIGIN/../" + lib + "]"), std::string::npos) << dynamic;
 }
 
+TEST_F(InstalledProgramTest, AnotherProgramBuildsOnTheInstalledPackageConfig) {
+    const std::string project = temp_ / "user";
+    fs::create_directory(project);
+    std::ofstream(project + "/CMakeLists.txt")
+        << "cmake_minimum_required(VERSION 3.25)\n"
+           "project(user CXX)\n"
+           "find_package(Brindlex 1.0 REQUIRED)\n"
+           "add_executable(user user.cpp)\n"
+           "target_link_libraries(user Brindlex::Brindlex)\n";
+    std::ofstream(project + "/user.cpp")
+        << "#include <brindlex/vbrindlex.h>\n"
+           "int main() {\n"
+           "    VBRINDLEX transfer;\n"
+           "    return transfer.SetURL(\"http://127.0.0.1/\") == 1 ? 0 : 1;\n"
+           "}\n";
+    std::string output;
+    ASSERT_EQ(Shell("'" VANTOREL_CMAKE "' -S '" + project + "' -B '" + project +
+                        "/b' -G Ninja -DCMAKE_PREFIX_PATH='" + dest_ +
+                        "/usr' && '" VANTOREL_CMAKE "' --build '" + project + "/b' && '" + project +
+                        "/b/user'",
+                    &output),
+              0)
+        << output;
+}
+
 TEST_F(InstalledProgramTest, ReadOnlyCopyKeepsItsStateInTheUserFolderAndDownloads) {
     vtest::TestServer server;
     server.Set("/data.bin", vtest::Route{.size = 20000});
