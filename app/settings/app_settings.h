@@ -1,7 +1,7 @@
 // The program's settings: what they are, their keys and defaults, and how they
 // are read at start-up and written back at shutdown.
 //
-// The settings file is "vantorel.ini" in the program folder, section "Vantorel".
+// The settings file is "vantorel.ini" in the state folder, section "Vantorel".
 // maxFiles and maxTries belong to the scheduler (job_queue.h); the rest is here.
 //
 // Threads: user-interface thread only, like the state itself.

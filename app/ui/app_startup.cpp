@@ -23,7 +23,7 @@
 #include "list_file.h"
 #include "main_window.h"
 #include "message_box.h"
-#include "program_paths.h"
+#include "state_paths.h"
 #include "shutdown_signals.h"
 #include "url_handoff.h"
 #include "vantorel_app.h"

@@ -9,6 +9,7 @@
 #include <random>
 #include <string>
 
+#include "concat.h"
 #include "list_file.h"
 #include "model_fixture.h"
 
@@ -27,7 +28,8 @@ std::string JobUrl(int generation, int job) {
 std::string Expected(int generation) {
     std::string bytes;
     for (int job = 0; job < kJobs; ++job) {
-        bytes += "\"" + JobUrl(generation, job) + "\" \"file" + std::to_string(job) + ".bin\"\n";
+        bytes += vtest::Concat("\"", JobUrl(generation, job), "\" \"file", std::to_string(job),
+                               ".bin\"\n");
     }
     return bytes;
 }

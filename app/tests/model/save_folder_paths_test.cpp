@@ -14,6 +14,7 @@
 #include <string>
 #include <vector>
 
+#include "concat.h"
 #include "file_name_chars.h"
 #include "job_queue.h"
 #include "model_fixture.h"
@@ -95,7 +96,7 @@ TEST_F(SaveFolderPathsTest, HandEditedListFileNamesAreUsedAsWritten) {
     std::string list;
     modeltest::Fields written;
     for (const Landing& c : cases) {
-        list += "\"" + server_.Url("/f") + "\" \"" + c.name + "\"\r\n";
+        list += vtest::Concat("\"", server_.Url("/f"), "\" \"", c.name, "\"\r\n");
         written.emplace_back(server_.Url("/f"), c.name);
     }
     // The reader takes every record unchanged, whatever its path says.

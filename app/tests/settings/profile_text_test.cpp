@@ -8,6 +8,8 @@
 #include <random>
 #include <string>
 
+#include "concat.h"
+
 namespace {
 
 const char kHandWritten[] =
@@ -129,7 +131,7 @@ TEST(ProfileTextTest, HostileTextNeverBreaksFindingOrWriting) {
         }
         const char* section = keys[random() % 4];
         const char* key = keys[random() % 4];
-        std::string value = "x" + std::to_string(round);
+        std::string value = vtest::Concat("x", std::to_string(round));
         std::string after = SetProfileValue(text, section, key, value);
         ASSERT_EQ(FindProfileValue(after, section, key), value) << "round " << round;
         ExpectOnlyOneLineChanged(text, after);

@@ -4,6 +4,7 @@
 #include "app_shutdown.h"
 
 #include "brindlex/vhandle.h"
+#include "concat.h"
 #include "queue_checks.h"
 #include "test_server.h"
 #include "ui_fixture.h"
@@ -52,8 +53,8 @@ TEST_F(AppShutdownTest, RunThatEndedDoneUncollectedLeavesTheListFileAndAStoppedO
 
 TEST_F(AppShutdownTest, ShutdownWithNoRunEndedDoneLeavesAHandWrittenListFileAlone) {
     // CR LF line ends and a failed record: a rewrite would change both.
-    const std::string handWritten = "\"" + server.Url("/slow") + "\" \"a.bin\"\r\n\"" +
-                                    server.Url("/missing") + "\" \"b.bin\"\r\n";
+    const std::string handWritten = Concat("\"", server.Url("/slow"), "\" \"a.bin\"\r\n\"",
+                                           server.Url("/missing"), "\" \"b.bin\"\r\n");
     WriteWholeFile(listPath, handWritten);
     LoadJobList();
     maxTries = 0;

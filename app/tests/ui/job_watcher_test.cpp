@@ -5,6 +5,7 @@
 #include <QTimer>
 #include <QTreeWidget>
 
+#include "concat.h"
 #include "job_view.h"
 #include "main_window.h"
 #include "test_server.h"
@@ -74,7 +75,7 @@ TEST_F(JobWatcherTest, HundredConcurrentRunsAreAllWatchedAndCollected) {
     route.bytesPerSecond = 40000;  // half a second each: they overlap
     server.Set("/f", route);
     for (int i = 0; i < kRuns; ++i) {
-        AddJob(server.Url("/f?" + std::to_string(i)), "f" + std::to_string(i));
+        AddJob(server.Url(Concat("/f?", std::to_string(i))), Concat("f", std::to_string(i)));
     }
     maxFiles = kRuns;
     MainWindow window;

@@ -23,6 +23,7 @@
 #include <thread>
 #include <vector>
 
+#include "concat.h"
 #include "profile_file.h"
 #include "program_runner.h"
 #include "queue_checks.h"
@@ -76,7 +77,7 @@ public:
             Job job;
             job.route = "/f" + std::to_string(i);
             job.size = sizes(random_);
-            job.record = {server_.Url(job.route), "f" + std::to_string(i) + ".bin"};
+            job.record = {server_.Url(job.route), Concat("f", std::to_string(i), ".bin")};
             job.file = saveDir_ + "/" + job.record.name;
             server_.Set(job.route, Route{.size = job.size, .bytesPerSecond = kBytesPerSecond});
             list += RecordLine(job.record);

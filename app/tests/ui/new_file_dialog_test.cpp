@@ -9,6 +9,7 @@
 #include <string>
 #include <vector>
 
+#include "concat.h"
 #include "dialog_layout.h"
 #include "dialogs.h"
 #include "main_window.h"
@@ -285,7 +286,7 @@ TEST_F(NewFileDialogTest, OkStartsTheSchedulerWithARealRun) {
     ASSERT_NE(jobList, nullptr);
     EXPECT_NE(jobList->thread, nullptr);  // StartJobs started it
     EXPECT_TRUE(LoopUntil([&] { return jobList->status.load() > 0; }));
-    EXPECT_EQ(ListFileText(), "\"" + server.Url("/big.iso") + "\" \"big.iso\"\n");
+    EXPECT_EQ(ListFileText(), Concat("\"", server.Url("/big.iso"), "\" \"big.iso\"\n"));
 }
 
 TEST_F(NewFileDialogTest, CancelAddsNothingAndReturnsZero) {

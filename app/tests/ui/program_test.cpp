@@ -8,6 +8,7 @@
 #include <filesystem>
 #include <thread>
 
+#include "concat.h"
 #include "profile_file.h"
 #include "program_runner.h"
 #include "test_server.h"
@@ -106,7 +107,8 @@ TEST(ProgramTest, HandWrittenMaxFilesOfThreeRunsThreeAtOnceAndSigtermKeepsPartia
     server.Set("/s", slow);
     std::string list;
     for (int i = 0; i < 4; ++i)
-        list += Record(server.Url("/s?" + std::to_string(i)), "s" + std::to_string(i));
+        list +=
+            Record(server.Url(Concat("/s?", std::to_string(i))), Concat("s", std::to_string(i)));
     WriteWholeFile(folder.listPath(), list);
 
     ProgramRun run(folder);

@@ -18,6 +18,7 @@
 #include <string>
 #include <vector>
 
+#include "concat.h"
 #include "profile_file.h"
 #include "program_runner.h"
 #include "queue_checks.h"
@@ -117,7 +118,7 @@ TEST(ShutdownLoadTest, HundredRunsInEveryPhaseEndWithinSecondsOfSigtermAndStayQu
     std::string list;
     for (int i = 0; i < kJobs; ++i) {
         const auto phase = static_cast<Phase>(i % 4);
-        const std::string query = "?" + std::to_string(i);
+        const std::string query = Concat("?", std::to_string(i));
         std::string url;
         switch (phase) {
             case Phase::Connect:
@@ -133,7 +134,7 @@ TEST(ShutdownLoadTest, HundredRunsInEveryPhaseEndWithinSecondsOfSigtermAndStayQu
                 url = server.Url("/f" + query);
                 break;
         }
-        HeldJob job{phase, {url, "j" + std::to_string(i) + ".bin"}, ""};
+        HeldJob job{phase, {url, Concat("j", std::to_string(i), ".bin")}, ""};
         job.file = saveDir + "/" + job.record.name;
         list += RecordLine(job.record);
         jobs.push_back(std::move(job));

@@ -9,6 +9,7 @@
 #include <QStringList>
 #include <QTreeWidget>
 
+#include "concat.h"
 #include "job_texts.h"
 #include "job_view.h"
 #include "main_window.h"
@@ -60,7 +61,7 @@ TEST_F(UserFlowTest, NewFileDownloadGoesThroughItsStatusesToDoneByteForByte) {
     QTreeWidgetItem* row = window.jobView()->topLevelItem(0);
     EXPECT_EQ(row->text(kUrlColumn).toStdString(), server.Url("/pub/data.bin"));
     EXPECT_EQ(row->text(kFileColumn), "data.bin");
-    EXPECT_EQ(ListFileText(), "\"" + server.Url("/pub/data.bin") + "\" \"data.bin\"\n");
+    EXPECT_EQ(ListFileText(), Concat("\"", server.Url("/pub/data.bin"), "\" \"data.bin\"\n"));
 
     ASSERT_TRUE(
         LoopUntil([&] { return jobList->status == STATUS_DONE && jobList->thread == nullptr; }));
@@ -122,7 +123,7 @@ TEST_F(UserFlowTest, RunEndingWhilePreferencesIsOpenIsCollectedAndTheNextStarted
     EXPECT_EQ(maxFiles, 1);
     ASSERT_TRUE(LoopUntil([&] { return first->thread == nullptr && next->status >= 0; }));
     EXPECT_EQ(ReadWholeFile(dir / "quick.bin"), Body(0, 40000));
-    EXPECT_EQ(ListFileText(), "\"" + server.Url("/slow") + "\" \"slow.bin\"\n");
+    EXPECT_EQ(ListFileText(), Concat("\"", server.Url("/slow"), "\" \"slow.bin\"\n"));
     EXPECT_EQ(window.jobView()->topLevelItem(0)->text(kStatusColumn), "Done");
     EXPECT_NE(next->thread, nullptr);
 }

@@ -8,6 +8,7 @@
 
 #include "app_settings.h"
 #include "list_file.h"
+#include "state_paths.h"
 
 namespace {
 
@@ -38,6 +39,7 @@ TEST(ProgramPathsTest, PathsAreBesideTheRunningProgram) {
     EXPECT_EQ(named.st_ino, running.st_ino);
     EXPECT_EQ(named.st_dev, running.st_dev);
 
+    // The build folder can be written, so the state stays beside the program.
     listPath.clear();
     iniPath.clear();
     ASSERT_TRUE(FindProgramPaths());

@@ -4,8 +4,6 @@
 
 #include <vector>
 
-#include "app_settings.h"
-#include "list_file.h"
 
 std::optional<std::string> RunningProgramPath() {
     // readlink says nothing about the length up front and cuts a long target
@@ -25,13 +23,4 @@ std::string FolderOf(std::string_view path) {
     std::size_t slash = path.rfind('/');
     if (slash == std::string_view::npos) return std::string();
     return std::string(path.substr(0, slash + 1));
-}
-
-bool FindProgramPaths() {
-    std::optional<std::string> program = RunningProgramPath();
-    if (!program) return false;
-    std::string folder = FolderOf(*program);
-    listPath = folder + kListFileName;
-    iniPath = folder + kSettingsFileName;
-    return true;
 }

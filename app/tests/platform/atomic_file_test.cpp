@@ -12,7 +12,7 @@
 #include <string>
 #include <vector>
 
-#include "model_fixture.h"
+#include "../model/model_fixture.h"
 
 namespace {
 

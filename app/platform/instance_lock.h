@@ -1,10 +1,10 @@
-// The single-instance lock: one running program per program folder.
+// The single-instance lock: one running program per state folder (state_folder.h).
 //
 // The lock is an exclusive flock on the folder that holds the list file (the
 // folder listPath names). The kernel holds it for the open descriptor, so it is
 // gone the moment the process ends, however it ends: a crashed or killed
 // instance never blocks the next start, and no lock file is left behind or needs
-// writing, so a read-only program folder works too. Every path that reaches the
+// writing, so a read-only state folder works too. Every path that reaches the
 // same folder (symbolic links, bind mounts) reaches the same lock.
 //
 // Threads: user-interface thread (start-up and shutdown).
