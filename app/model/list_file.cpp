@@ -10,7 +10,9 @@ std::string listPath;
 void SaveJobList() {
     std::string bytes;
     for (const DownloadJob* job = jobList; job != nullptr; job = job->next) {
-        if (job->status.load(std::memory_order_relaxed) == STATUS_DONE) {
+        // A job marked for deletion is gone for the user even while its run winds
+        // down: written, it would come back at the next start.
+        if (job->status.load(std::memory_order_relaxed) == STATUS_DONE || job->deleteMark != 0) {
             continue;
         }
         // A job whose name copy failed has no file name: it keeps its place in

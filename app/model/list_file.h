@@ -17,9 +17,10 @@ extern std::string listPath;
 constexpr std::size_t kListUrlMax = 2047;
 constexpr std::size_t kListFileNameMax = 259;
 
-// Writes a record for every job of jobList that is not Done, replacing the list
-// file whole (the old one stays if the new one cannot be written). A failure is
-// silent: the jobs stay in memory and the next save tries again.
+// Writes a record for every job of jobList that is neither Done nor marked for
+// deletion (`deleteMark`), replacing the list file whole (the old one stays if
+// the new one cannot be written). A failure is silent: the jobs stay in memory
+// and the next save tries again.
 void SaveJobList();
 
 // Reads the list file and appends one waiting job per whole record. A missing or
