@@ -19,6 +19,16 @@ public:
     int deleteMark;
     // Next job of jobList; null at the tail.
     DownloadJob* next;
+    // Previous job of jobList; null at the head. Kept by the queue (job_queue.h),
+    // so a job leaves the list without a walk from the head.
+    DownloadJob* prev;
+    // The job's place in list order, given by the queue when the job joins it:
+    // a later job has a larger number. Never written to the list file.
+    unsigned long long order;
+    // True: the scheduler passes the job over until it is resumed. Starts false,
+    // is never written to the list file, so every job runs again after a restart.
+    // Whoever changes it tells the queue (JobBecameStartable / JobStoppedBeingStartable).
+    bool paused;
 
     DownloadJob();
     // Releases `fileName`, then the transfer object's strings and handles. The run
