@@ -114,15 +114,22 @@ void Rebuild() {
     for (DownloadJob* job = jobList; job != nullptr; job = job->next) Register(job);
 }
 
-// Catches up with what changed without a word: linked jobs, closed handles,
-// a higher maxTries. Costs the new jobs plus the runs in progress.
-void CatchUp() {
+// Takes in jobs linked behind the tail, or recounts after a head changed by
+// hand. Costs the new jobs only.
+void AdoptLinked() {
     Books& b = B();
     if (jobList != b.head) {
         Rebuild();
     } else if (b.tail != nullptr) {
         while (b.tail->next != nullptr) Register(b.tail->next);
     }
+}
+
+// Catches up with everything that changed without a word: linked jobs, closed
+// handles, a higher maxTries. Costs the new jobs plus the runs in progress.
+void CatchUp() {
+    Books& b = B();
+    AdoptLinked();
     for (auto it = b.running.begin(); it != b.running.end();) {
         DownloadJob* job = it->first;
         if (IsRunning(job)) {
@@ -178,7 +185,7 @@ bool Launch(DownloadJob* job) {
 }  // namespace
 
 void AppendJob(DownloadJob* job) {
-    CatchUp();
+    AdoptLinked();
     Books& b = B();
     job->next = nullptr;
     if (b.tail != nullptr) {
@@ -191,7 +198,7 @@ void AppendJob(DownloadJob* job) {
 }
 
 void RemoveJob(DownloadJob* job) {
-    CatchUp();
+    AdoptLinked();
     if (!InList(job)) return;
     Books& b = B();
     if (job->prev != nullptr) {
