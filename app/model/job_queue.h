@@ -14,7 +14,10 @@
 // The last is a superset: a job that stopped being startable without a word to
 // the queue (its `tries` used up by the 404 rule, a status set by hand) is
 // dropped when the scheduler reaches it. So the work per event grows with the
-// number of runs and with the logarithm of the list, never with the list.
+// number of runs and with the logarithm of the list, not with the list. Two
+// exceptions, both rare: raising maxTries walks the list once (failed jobs may
+// start again), and a job waiting for a file another run is writing is looked
+// at by every call until that run ends.
 //
 // Callers keep it right through the entry points below. The queue also catches
 // up by itself with what it can see cheaply: jobs linked behind the tail
