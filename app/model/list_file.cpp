@@ -4,10 +4,11 @@
 
 #include "atomic_file.h"
 #include "job_queue.h"
+#include "list_save.h"
 
 std::string listPath;
 
-void SaveJobList() {
+std::string JobListBytes() {
     std::string bytes;
     for (const DownloadJob* job = jobList; job != nullptr; job = job->next) {
         // A job marked for deletion is gone for the user even while its run winds
@@ -23,7 +24,14 @@ void SaveJobList() {
         bytes += job->fileName != nullptr ? job->fileName : "";
         bytes += "\"\n";
     }
-    WriteFileAtomically(listPath, bytes);
+    return bytes;
+}
+
+void SaveJobList() {
+    // A save still being written by the coalesced path holds older records: it
+    // must end before this one, never rename over it afterwards.
+    TakeOverListSaves();
+    WriteFileAtomically(listPath, JobListBytes());
 }
 
 namespace {

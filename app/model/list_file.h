@@ -23,6 +23,9 @@ constexpr std::size_t kListFileNameMax = 259;
 // and the next save tries again.
 void SaveJobList();
 
+// The records SaveJobList writes, as one text.
+std::string JobListBytes();
+
 // Reads the list file and appends one waiting job per whole record. A missing or
 // unreadable file adds nothing; an unfinished last record is dropped.
 void LoadJobList();

@@ -1,10 +1,32 @@
 #include "list_save.h"
 
+#include <atomic>
+#include <string>
+#include <thread>
+#include <utility>
+
+#include "atomic_file.h"
 #include "list_file.h"
 
 namespace {
 
 bool pending = false;
+
+// At most one save at a time on the writer thread; joined before the next one,
+// and at exit at the latest.
+struct Writer {
+    std::thread thread;
+    std::atomic<bool> busy{false};
+    ~Writer() { Join(); }
+    void Join() {
+        if (thread.joinable()) thread.join();
+    }
+};
+
+Writer& TheWriter() {
+    static Writer writer;
+    return writer;
+}
 
 }  // namespace
 
@@ -22,8 +44,27 @@ void SaveJobListSoon() {
 
 bool JobListSavePending() { return pending; }
 
-void SaveJobListIfPending() {
-    if (!pending) return;
+bool SaveJobListInBackground() {
+    if (!pending) return true;
+    Writer& writer = TheWriter();
+    if (writer.busy.load(std::memory_order_acquire)) return false;
+    writer.Join();
     pending = false;
-    SaveJobList();
+    writer.busy.store(true, std::memory_order_relaxed);
+    writer.thread = std::thread([path = listPath, bytes = JobListBytes(), &writer] {
+        WriteFileAtomically(path, bytes);
+        writer.busy.store(false, std::memory_order_release);
+    });
+    return true;
+}
+
+void TakeOverListSaves() {
+    pending = false;
+    TheWriter().Join();
+}
+
+void FinishListSaves() {
+    const bool wanted = pending;
+    TakeOverListSaves();
+    if (wanted) SaveJobList();
 }

@@ -32,7 +32,7 @@ JobWatcher::JobWatcher(QMainWindow* mainWindow) : mainWindow_(mainWindow) {
     saveTimer_.setInterval(kListSaveDelayMs);
     connect(&saveTimer_, &QTimer::timeout, this, [this] {
         if (!JobListSavePending()) return;
-        SaveJobListIfPending();
+        SaveJobListInBackground();  // or, the last one still being written, next time
         saveTimer_.start();
     });
     retryTimer_.setSingleShot(true);
@@ -46,7 +46,7 @@ JobWatcher::JobWatcher(QMainWindow* mainWindow) : mainWindow_(mainWindow) {
 }
 
 // The notifiers are children of this object and go with it.
-JobWatcher::~JobWatcher() { SaveJobListIfPending(); }
+JobWatcher::~JobWatcher() { FinishListSaves(); }
 
 void JobWatcher::Sync() {
     for (DownloadJob* job : TakeStartedJobs()) {
@@ -60,7 +60,7 @@ void JobWatcher::Sync() {
         RefreshJobRow(mainWindow_, job);
     }
     if (JobListSavePending() && !saveTimer_.isActive()) {
-        SaveJobListIfPending();
+        SaveJobListInBackground();
         saveTimer_.start();
     }
     if (LastStartFailed() && !retryTimer_.isActive()) retryTimer_.start();
