@@ -17,7 +17,8 @@
 // The program is this executable, copied into a program folder of its own (the
 // program keeps its files beside itself) and started with "--as-program": it then
 // runs RunVantorel, the same call the `vantorel` main makes, with the probe above
-// installed. Usage: ui_scale_bench [N ...]   (default 1000 10000 50000). Needs
+// installed. Usage: ui_scale_bench [--size BYTES] [N ...]   (default 10240 bytes,
+// N = 1000 10000 50000; e.g. --size 1048576 200 for 200 runs of 1 MiB). Needs
 // `curl` on the PATH. Writes N small files twice into a temporary folder, removed
 // afterwards.
 #include <fcntl.h>
@@ -56,7 +57,8 @@ namespace {
 using Clock = std::chrono::steady_clock;
 namespace fs = std::filesystem;
 
-constexpr std::uint64_t kFileSize = 10 * 1024;
+// The size of every file: 10 KiB, or what --size says.
+std::uint64_t fileSize = 10 * 1024;
 
 // ---- The probe, in the program's process --------------------------------------
 
@@ -288,7 +290,7 @@ ProgramFigures RunProgram(const std::string& self, const vtest::TestServer& serv
     figures.tickGapMs = std::atof(ReadStats(stats, "tick_gap_ms").c_str());
     for (int i = 0; i < count; ++i) {
         std::error_code error;
-        if (fs::file_size(out + "/f" + std::to_string(i), error) == kFileSize && !error) {
+        if (fs::file_size(out + "/f" + std::to_string(i), error) == fileSize && !error) {
             ++figures.complete;
         }
     }
@@ -320,7 +322,7 @@ double RunCurl(const vtest::TestServer& server, int count, std::size_t* complete
     *complete = 0;
     for (int i = 0; i < count; ++i) {
         std::error_code error;
-        if (fs::file_size(root + "/f" + std::to_string(i), error) == kFileSize && !error) {
+        if (fs::file_size(root + "/f" + std::to_string(i), error) == fileSize && !error) {
             ++*complete;
         }
     }
@@ -337,13 +339,19 @@ int main(int argc, char** argv) {
     }
     signal(SIGPIPE, SIG_IGN);
     std::vector<int> counts;
-    for (int i = 1; i < argc; ++i) counts.push_back(std::atoi(argv[i]));
+    for (int i = 1; i < argc; ++i) {
+        if (std::string(argv[i]) == "--size" && i + 1 < argc) {
+            fileSize = std::strtoull(argv[++i], nullptr, 10);
+        } else {
+            counts.push_back(std::atoi(argv[i]));
+        }
+    }
     if (counts.empty()) counts = {1000, 10000, 50000};
     const std::string self = fs::canonical("/proc/self/exe").string();
 
     vtest::TestServer server;
     vtest::Route route;
-    route.size = kFileSize;
+    route.size = fileSize;
     server.Set("/f", route);
 
     std::printf("%7s %9s %7s %6s %8s %8s %8s %8s %8s %12s\n", "jobs", "program_s", "curl_s",
