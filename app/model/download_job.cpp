@@ -3,7 +3,9 @@
 #include <cstdlib>
 #include <cstring>
 
-DownloadJob::DownloadJob() : fileName(nullptr), tries(0), deleteMark(0), next(nullptr) {}
+DownloadJob::DownloadJob()
+    : fileName(nullptr), tries(0), deleteMark(0), next(nullptr), prev(nullptr), order(0),
+      paused(0) {}
 
 DownloadJob::~DownloadJob() {
     // The base destructor never reads the receptor, but nothing may point at the

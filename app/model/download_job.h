@@ -19,10 +19,17 @@ public:
     int deleteMark;
     // Next job of jobList; null at the tail.
     DownloadJob* next;
-    // Nonzero: held back by the user, never started by the scheduler; the values
-    // are job_control.h's JobPause. Kept for this session only: the list file
-    // does not record it.
-    int paused = 0;
+    // Previous job of jobList; null at the head. Kept by the queue (job_queue.h),
+    // so a job leaves the list without a walk from the head.
+    DownloadJob* prev;
+    // The job's place in list order, given by the queue when the job joins it:
+    // a later job has a larger number. Never written to the list file.
+    unsigned long long order;
+    // Nonzero: held back by the user, passed over by the scheduler until it is
+    // resumed; the values are job_control.h's JobPause. Starts 0 and is never
+    // written to the list file, so every job runs again after a restart. Whoever
+    // changes it tells the queue (JobBecameStartable / JobStoppedBeingStartable).
+    int paused;
 
     DownloadJob();
     // Releases `fileName`, then the transfer object's strings and handles. The run

@@ -12,18 +12,6 @@ namespace {
 
 long long StatusOf(const DownloadJob* job) { return job->status.load(std::memory_order_relaxed); }
 
-// True when another run in progress writes the file `job` would write.
-bool FileBusy(const DownloadJob* job) {
-    if (job->fileName == nullptr) return false;
-    for (const DownloadJob* other = jobList; other != nullptr; other = other->next) {
-        if (other != job && other->thread != nullptr && other->fileName != nullptr &&
-            std::strcmp(other->fileName, job->fileName) == 0) {
-            return true;
-        }
-    }
-    return false;
-}
-
 }  // namespace
 
 bool CanPauseJob(const DownloadJob* job) {
@@ -43,6 +31,7 @@ bool CanRetryJobNow(const DownloadJob* job) {
 bool PauseJob(DownloadJob* job) {
     if (!CanPauseJob(job)) return false;
     job->paused = kPaused;
+    JobStoppedBeingStartable(job);
     // The run ends at its next block boundary; its end is settled when collected.
     if (job->thread != nullptr) VSetEvent(job->stopEvent);
     return true;
@@ -51,24 +40,20 @@ bool PauseJob(DownloadJob* job) {
 bool ResumeJob(DownloadJob* job) {
     if (!CanResumeJob(job)) return false;
     job->paused = job->thread != nullptr ? kResumeWhenStopped : kNotPaused;
+    if (job->paused == kNotPaused) JobBecameStartable(job);
     return true;
 }
 
 bool RetryJobNow(DownloadJob* job) {
     if (!CanRetryJobNow(job)) return false;
     job->tries = 0;
-    // No run of ours at all: its status is ours to set. Waiting, the scheduler
-    // takes it as a first run once the other writer has ended.
-    if (FileBusy(job)) {
-        job->status.store(STATUS_WAIT, std::memory_order_relaxed);
-        return true;
-    }
-    job->deleteMark = 0;
-    if (job->GoAsync() == nullptr) {
-        // No thread: the run failed at once (RESULT_OPEN_FAILED) and, with its try
-        // count reset, the scheduler restarts it like any failed job.
-        job->CloseHandles();
-    }
+    // No run of ours at all: its status is ours to set. Waiting, it starts as a
+    // first run (no try counted) now, or, while another run writes its file, from
+    // the scheduler once that file is free. A run that cannot be started leaves
+    // it Failed with its tries reset, so the scheduler restarts it like any other.
+    job->status.store(STATUS_WAIT, std::memory_order_relaxed);
+    JobBecameStartable(job);
+    if (job->fileName == nullptr || !FileBeingWritten(job->fileName)) StartJobNow(job);
     return true;
 }
 
@@ -85,7 +70,10 @@ void SettleEndedRun(DownloadJob* job) {
     if (status == STATUS_FAILED && job->result.load() == RESULT_INTERRUPTED) {
         job->status.store(STATUS_WAIT, std::memory_order_relaxed);
     }
-    if (job->paused == kResumeWhenStopped) job->paused = kNotPaused;
+    if (job->paused == kResumeWhenStopped) {
+        job->paused = kNotPaused;
+        JobBecameStartable(job);
+    }
 }
 
 const char* JobStatusText(DownloadJob* job) {

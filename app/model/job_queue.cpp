@@ -1,31 +1,56 @@
 #include "job_queue.h"
 
+#include <algorithm>
 #include <cstring>
+#include <map>
+#include <string>
+#include <string_view>
+#include <unordered_map>
+
+namespace {
+
+VHANDLE StartWithGoAsync(DownloadJob* job) { return job->GoAsync(); }
+
+}  // namespace
 
 DownloadJob* jobList = nullptr;
 int maxFiles = 1;
 int maxTries = 5;
-
-void AppendJob(DownloadJob* job) {
-    job->next = nullptr;
-    DownloadJob** link = &jobList;
-    while (*link != nullptr) {
-        link = &(*link)->next;
-    }
-    *link = job;
-}
-
-void RemoveJob(DownloadJob* job) {
-    for (DownloadJob** link = &jobList; *link != nullptr; link = &(*link)->next) {
-        if (*link == job) {
-            *link = job->next;
-            delete job;
-            return;
-        }
-    }
-}
+VHANDLE (*startRun)(DownloadJob* job) = StartWithGoAsync;
 
 namespace {
+
+// Lets the name table be searched with the job's own C string, without a copy.
+struct NameHash {
+    using is_transparent = void;
+    std::size_t operator()(std::string_view name) const {
+        return std::hash<std::string_view>()(name);
+    }
+};
+
+struct Books {
+    DownloadJob* head = nullptr;  // jobList as the queue last saw it
+    DownloadJob* tail = nullptr;
+    unsigned long long nextOrder = 1;
+    // Keyed by `order`: begin() is the first job that may still start.
+    std::map<unsigned long long, DownloadJob*> startable;
+    // Each run in progress and the file name it was started with (a copy: the
+    // name it is registered under, whatever happens to the job's own).
+    struct Run {
+        bool named = false;
+        std::string name;
+    };
+    std::unordered_map<DownloadJob*, Run> running;
+    std::unordered_map<std::string, int, NameHash, std::equal_to<>> names;
+    std::vector<DownloadJob*> started;
+    int seenMaxTries = 5;
+    bool startFailed = false;
+};
+
+Books& B() {
+    static Books books;
+    return books;
+}
 
 // A run is in progress from GoAsync until the main loop has collected its end
 // and closed its handles. `status` alone misses both ends of that span: a run
@@ -35,58 +60,265 @@ bool IsRunning(const DownloadJob* job) {
     return job->thread != nullptr || job->status.load(std::memory_order_relaxed) > STATUS_WAIT;
 }
 
+// Not running, and StartJobs would start it if a slot and its file were free.
+bool MayStart(const DownloadJob* job) {
+    if (job->paused || IsRunning(job)) return false;
+    const long long status = job->status.load(std::memory_order_relaxed);
+    return status == STATUS_WAIT || (status == STATUS_FAILED && job->tries < maxTries);
+}
+
+void AddRunning(DownloadJob* job) {
+    Books& b = B();
+    Books::Run run;
+    if (job->fileName != nullptr) {
+        run.named = true;
+        run.name = job->fileName;
+    }
+    auto [where, added] = b.running.emplace(job, std::move(run));
+    if (added && where->second.named) ++b.names[where->second.name];
+}
+
+void ReleaseName(const Books::Run& run) {
+    if (!run.named) return;
+    Books& b = B();
+    auto found = b.names.find(run.name);
+    if (found != b.names.end() && --found->second <= 0) b.names.erase(found);
+}
+
+void MarkStartable(DownloadJob* job) {
+    if (MayStart(job)) B().startable.emplace(job->order, job);
+}
+
+// Gives a job joining the list its place and its first bookkeeping.
+void Register(DownloadJob* job) {
+    Books& b = B();
+    job->order = b.nextOrder++;
+    job->prev = b.tail;
+    b.tail = job;
+    if (IsRunning(job)) {
+        AddRunning(job);
+    } else {
+        MarkStartable(job);
+    }
+}
+
+// Everything recounted from the list: after the head was changed by hand.
+void Rebuild() {
+    Books& b = B();
+    b.head = jobList;
+    b.tail = nullptr;
+    b.startable.clear();
+    b.running.clear();
+    b.names.clear();
+    b.started.clear();
+    for (DownloadJob* job = jobList; job != nullptr; job = job->next) Register(job);
+}
+
+// Takes in jobs linked behind the tail, or recounts after a head changed by
+// hand. Costs the new jobs only.
+void AdoptLinked() {
+    Books& b = B();
+    if (jobList != b.head) {
+        Rebuild();
+    } else if (b.tail != nullptr) {
+        while (b.tail->next != nullptr) Register(b.tail->next);
+    }
+}
+
+// Catches up with everything that changed without a word: linked jobs, closed
+// handles, a higher maxTries. Costs the new jobs plus the runs in progress.
+void CatchUp() {
+    Books& b = B();
+    AdoptLinked();
+    for (auto it = b.running.begin(); it != b.running.end();) {
+        DownloadJob* job = it->first;
+        if (IsRunning(job)) {
+            ++it;
+            continue;
+        }
+        ReleaseName(it->second);
+        it = b.running.erase(it);
+        MarkStartable(job);
+    }
+    if (maxTries > b.seenMaxTries) {
+        // Failed jobs dropped for good may have tries left now.
+        for (DownloadJob* job = jobList; job != nullptr; job = job->next) {
+            if (job->status.load(std::memory_order_relaxed) == STATUS_FAILED) MarkStartable(job);
+        }
+    }
+    b.seenMaxTries = maxTries;
+}
+
+bool InList(const DownloadJob* job) {
+    return job->prev != nullptr ? job->prev->next == job : jobList == job;
+}
+
 // Two runs on one file would interleave their bytes, so a job whose file another
 // run is writing waits its turn; it is started by the call after that run ends.
 bool FileInUse(const DownloadJob* job) {
-    if (job->fileName == nullptr) return false;
-    for (const DownloadJob* other = jobList; other != nullptr; other = other->next) {
-        if (other != job && IsRunning(other) && other->fileName != nullptr &&
-            std::strcmp(other->fileName, job->fileName) == 0) {
-            return true;
-        }
-    }
-    return false;
+    return job->fileName != nullptr && B().names.count(std::string_view(job->fileName)) != 0;
 }
 
-// Returns true when the run was started.
-bool Start(DownloadJob* job) {
+// Starts the job's run, counting a try for a failed one. True when it started.
+bool Launch(DownloadJob* job) {
+    const bool restart = job->status.load(std::memory_order_relaxed) == STATUS_FAILED;
+    // The first run is not a try; every restart after a failure is.
+    if (restart) ++job->tries;
     job->deleteMark = 0;
-    if (job->GoAsync() != nullptr) {
-        return true;
+    if (startRun(job) == nullptr) {
+        // No run thread. GoAsync has already ended the run it could not start:
+        // the job is Failed (FOpen), which is what its row shows. Its events are
+        // released here, so the main loop never watches a run that does not
+        // exist, and the try is given back: the job is no worse off than before
+        // and stays startable. StartJobs stops at it and says so
+        // (LastStartFailed), and the main loop calls StartJobs again on a timer
+        // as well as at the next end of a run.
+        job->CloseHandles();
+        if (restart) --job->tries;
+        return false;
     }
-    // No thread: release the events GoAsync may have made, so the main loop never
-    // watches a run that does not exist. The job stays as it was and a later call
-    // tries it again.
-    job->CloseHandles();
-    return false;
+    AddRunning(job);
+    B().started.push_back(job);
+    return true;
 }
 
 }  // namespace
 
-void StartJobs() {
-    int running = 0;
-    for (DownloadJob* job = jobList; job != nullptr && running < maxFiles; job = job->next) {
-        if (IsRunning(job)) {
-            ++running;
-        }
+void AppendJob(DownloadJob* job) {
+    AdoptLinked();
+    Books& b = B();
+    job->next = nullptr;
+    if (b.tail != nullptr) {
+        b.tail->next = job;
+    } else {
+        jobList = job;
+        b.head = job;
     }
-    for (DownloadJob* job = jobList; job != nullptr && running < maxFiles; job = job->next) {
-        if (IsRunning(job) || FileInUse(job) || job->paused != 0) {
-            continue;
-        }
-        const long long status = job->status.load(std::memory_order_relaxed);
-        if (status == STATUS_WAIT) {
-            if (Start(job)) {
-                ++running;
-            }
-        } else if (status == STATUS_FAILED && job->tries < maxTries) {
-            // The first run is not a try; every restart after a failure is.
-            ++job->tries;
-            if (Start(job)) {
-                ++running;
-            } else {
-                --job->tries;
-            }
+    Register(job);
+}
+
+void RemoveJob(DownloadJob* job) {
+    AdoptLinked();
+    if (!InList(job)) return;
+    Books& b = B();
+    if (job->prev != nullptr) {
+        job->prev->next = job->next;
+    } else {
+        jobList = job->next;
+        b.head = jobList;
+    }
+    if (job->next != nullptr) {
+        job->next->prev = job->prev;
+    } else {
+        b.tail = job->prev;
+    }
+    auto entry = b.startable.find(job->order);
+    if (entry != b.startable.end() && entry->second == job) b.startable.erase(entry);
+    auto run = b.running.find(job);
+    if (run != b.running.end()) {
+        ReleaseName(run->second);
+        b.running.erase(run);
+    }
+    b.started.erase(std::remove(b.started.begin(), b.started.end(), job), b.started.end());
+    delete job;
+}
+
+void StartJobs() {
+    CatchUp();
+    Books& b = B();
+    b.startFailed = false;
+    int running = static_cast<int>(b.running.size());
+    for (auto it = b.startable.begin(); it != b.startable.end() && running < maxFiles;) {
+        DownloadJob* job = it->second;
+        if (IsRunning(job)) {
+            // A run the queue was not told about: count it from now on.
+            AddRunning(job);
+            ++running;
+            it = b.startable.erase(it);
+        } else if (!MayStart(job)) {
+            it = b.startable.erase(it);  // Done, tries used up, or paused
+        } else if (FileInUse(job)) {
+            ++it;  // stays first in line for when that file is free
+        } else if (Launch(job)) {
+            ++running;
+            it = b.startable.erase(it);
+        } else {
+            // A thread could not be made: later jobs would fare no better, and
+            // trying them would reorder the queue.
+            b.startFailed = true;
+            break;
         }
     }
 }
+
+bool StartJobNow(DownloadJob* job) {
+    CatchUp();
+    if (!InList(job) || !MayStart(job)) return false;
+    if (!Launch(job)) return false;
+    auto entry = B().startable.find(job->order);
+    if (entry != B().startable.end()) B().startable.erase(entry);
+    return true;
+}
+
+void CollectRun(DownloadJob* job) {
+    CatchUp();
+    job->CloseHandles();
+    Books& b = B();
+    auto run = b.running.find(job);
+    if (run != b.running.end()) {
+        ReleaseName(run->second);
+        b.running.erase(run);
+    }
+    if (InList(job)) MarkStartable(job);
+}
+
+void JobBecameStartable(DownloadJob* job) {
+    CatchUp();
+    if (InList(job)) MarkStartable(job);
+}
+
+void JobStoppedBeingStartable(DownloadJob* job) {
+    auto entry = B().startable.find(job->order);
+    if (entry != B().startable.end() && entry->second == job && !MayStart(job)) {
+        B().startable.erase(entry);
+    }
+}
+
+void JobFileNameChanged(DownloadJob* job) {
+    Books& b = B();
+    auto run = b.running.find(job);
+    if (run == b.running.end()) return;
+    ReleaseName(run->second);
+    b.running.erase(run);
+    AddRunning(job);
+}
+
+int RunningJobCount() {
+    CatchUp();
+    return static_cast<int>(B().running.size());
+}
+
+bool FileBeingWritten(const char* name) {
+    CatchUp();
+    return name != nullptr && B().names.count(std::string_view(name)) != 0;
+}
+
+DownloadJob* FirstStartableJob() {
+    CatchUp();
+    Books& b = B();
+    while (!b.startable.empty()) {
+        DownloadJob* job = b.startable.begin()->second;
+        if (MayStart(job)) return job;
+        if (IsRunning(job)) AddRunning(job);
+        b.startable.erase(b.startable.begin());
+    }
+    return nullptr;
+}
+
+std::vector<DownloadJob*> TakeStartedJobs() {
+    std::vector<DownloadJob*> started;
+    started.swap(B().started);
+    return started;
+}
+
+bool LastStartFailed() { return B().startFailed; }

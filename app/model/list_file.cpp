@@ -5,6 +5,7 @@
 
 #include "atomic_file.h"
 #include "job_queue.h"
+#include "list_save.h"
 
 std::string listPath;
 
@@ -21,10 +22,12 @@ std::string UrlWithoutQuotes(std::string_view url) {
     return encoded;
 }
 
-void SaveJobList() {
+std::string JobListBytes() {
     std::string bytes;
     for (const DownloadJob* job = jobList; job != nullptr; job = job->next) {
-        if (job->status.load(std::memory_order_relaxed) == STATUS_DONE) {
+        // A job marked for deletion is gone for the user even while its run winds
+        // down: written, it would come back at the next start.
+        if (job->status.load(std::memory_order_relaxed) == STATUS_DONE || job->deleteMark != 0) {
             continue;
         }
         // A job whose name copy failed has no file name: it keeps its place in
@@ -38,7 +41,14 @@ void SaveJobList() {
         bytes += name;
         bytes += "\"\n";
     }
-    WriteFileAtomically(listPath, bytes);
+    return bytes;
+}
+
+void SaveJobList() {
+    // A save still being written by the coalesced path holds older records: it
+    // must end before this one, never rename over it afterwards.
+    TakeOverListSaves();
+    WriteFileAtomically(listPath, JobListBytes());
 }
 
 namespace {

@@ -29,10 +29,14 @@ static_assert(kListFileNameMax >= kLongestFileName);
 // and one the list file can hold.
 std::string UrlWithoutQuotes(std::string_view url);
 
-// Writes a record for every job of jobList that is not Done, replacing the list
-// file whole (the old one stays if the new one cannot be written). A failure is
-// silent: the jobs stay in memory and the next save tries again.
+// Writes a record for every job of jobList that is neither Done nor marked for
+// deletion (`deleteMark`), replacing the list file whole (the old one stays if
+// the new one cannot be written). A failure is silent: the jobs stay in memory
+// and the next save tries again.
 void SaveJobList();
+
+// The records SaveJobList writes, as one text.
+std::string JobListBytes();
 
 // Reads the list file and appends one waiting job per whole record. A missing or
 // unreadable file adds nothing; an unfinished last record is dropped.

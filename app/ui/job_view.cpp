@@ -5,6 +5,7 @@
 #include <QString>
 #include <QTreeWidget>
 #include <QTreeWidgetItem>
+#include <unordered_map>
 #include <unordered_set>
 
 #include "desktop_notice.h"
@@ -13,8 +14,24 @@
 #include "job_queue.h"
 #include "job_texts.h"
 #include "list_file.h"
+#include "list_save.h"
 
 namespace {
+
+// Which row shows which job, for one list. A child of the list, so it goes with
+// it; rebuilt by every fill and kept by every row removal.
+class JobRowTable : public QObject {
+public:
+    explicit JobRowTable(QTreeWidget* list) : QObject(list) { setObjectName(kName); }
+    static constexpr const char* kName = "vantorelJobRows";
+    std::unordered_map<const DownloadJob*, QTreeWidgetItem*> rows;
+};
+
+JobRowTable* RowTableOf(QTreeWidget* list) {
+    // Only the table carries this name; the list's other children are a handful.
+    return static_cast<JobRowTable*>(
+        list->findChild<QObject*>(QLatin1String(JobRowTable::kName), Qt::FindDirectChildrenOnly));
+}
 
 QString Text(const char* text) { return QString::fromUtf8(text != nullptr ? text : ""); }
 
@@ -50,6 +67,9 @@ void FillJobView(QMainWindow* mainWindow) {
     QTreeWidget* list = JobListOf(mainWindow);
     if (list == nullptr) return;
     list->clear();
+    JobRowTable* table = RowTableOf(list);
+    if (table == nullptr) table = new JobRowTable(list);
+    table->rows.clear();
     QList<QTreeWidgetItem*> rows;
     for (DownloadJob* job = jobList; job != nullptr; job = job->next) {
         auto* item = new QTreeWidgetItem();
@@ -57,6 +77,7 @@ void FillJobView(QMainWindow* mainWindow) {
         item->setText(kFileColumn, Text(job->fileName));
         SetChangingTexts(item, job);
         rows.append(item);
+        table->rows.emplace(job, item);
     }
     // One insertion for all rows: a long queue must not cost a layout per row.
     list->addTopLevelItems(rows);
@@ -81,6 +102,43 @@ void UpdateJobRow(QMainWindow* mainWindow, DownloadJob* job, int row) {
     SetStatusText(item, job);
     item->setText(kSizeColumn, SizeText(job));
 }
+
+QTreeWidgetItem* JobRow(QMainWindow* mainWindow, const DownloadJob* job) {
+    QTreeWidget* list = JobListOf(mainWindow);
+    if (list == nullptr) return nullptr;
+    JobRowTable* table = RowTableOf(list);
+    if (table == nullptr) return nullptr;
+    auto found = table->rows.find(job);
+    return found != table->rows.end() ? found->second : nullptr;
+}
+
+void UpdateJobRowOf(QMainWindow* mainWindow, DownloadJob* job) {
+    if (QTreeWidgetItem* item = JobRow(mainWindow, job)) {
+        SetStatusText(item, job);
+        item->setText(kSizeColumn, SizeText(job));
+    }
+}
+
+void RefreshJobRow(QMainWindow* mainWindow, DownloadJob* job) {
+    if (QTreeWidgetItem* item = JobRow(mainWindow, job)) SetChangingTexts(item, job);
+}
+
+namespace {
+
+// Takes the row of a job that is about to be removed out of the list; the other
+// rows, and the selection among them, stay as they are.
+void RemoveJobRow(QMainWindow* mainWindow, const DownloadJob* job) {
+    QTreeWidget* list = JobListOf(mainWindow);
+    if (list == nullptr) return;
+    JobRowTable* table = RowTableOf(list);
+    if (table == nullptr) return;
+    auto found = table->rows.find(job);
+    if (found == table->rows.end()) return;
+    delete found->second;  // leaves the list with it
+    table->rows.erase(found);
+}
+
+}  // namespace
 
 void DeleteSelectedJobs(QMainWindow* mainWindow) {
     QTreeWidget* list = JobListOf(mainWindow);
@@ -132,20 +190,24 @@ void SelectJobs(QMainWindow* mainWindow, const std::vector<DownloadJob*>& jobs) 
 }
 
 void OnJobEnded(QMainWindow* mainWindow, DownloadJob* job) {
-    job->CloseHandles();
-    const bool removed = job->deleteMark != 0;
-    if (removed) {
+    CollectRun(job);
+    if (job->deleteMark != 0) {
+        RemoveJobRow(mainWindow, job);
         RemoveJob(job);
+        job = nullptr;
         SaveJobList();
-        FillJobView(mainWindow);
     } else {
         SettleEndedRun(job);
         if (job->status.load(std::memory_order_relaxed) == STATUS_DONE) {
-            SaveJobList();  // the finished job leaves the file
+            SaveJobListSoon();  // the finished job leaves the file with the next save
         }
     }
     StartJobs();
-    // After the scheduler: a failed job it did not restart has no tries left.
-    if (!removed) NoticeJobFinished(job);
-    RefreshJobView(mainWindow);
+    if (job != nullptr) {
+        // After the scheduler: a failed job it did not restart has no tries left.
+        NoticeJobFinished(job);
+        // A job StartJobs restarted is shown by the watcher with the other started
+        // ones: its texts are produced once, as after any restart.
+        if (job->thread == nullptr) RefreshJobRow(mainWindow, job);
+    }
 }

@@ -16,6 +16,7 @@
 class DownloadJob;
 class QMainWindow;
 class QTreeWidget;
+class QTreeWidgetItem;
 
 // Column indexes of the list.
 enum JobColumn { kUrlColumn, kFileColumn, kStatusColumn, kLastErrorColumn, kSizeColumn };
@@ -32,6 +33,17 @@ void RefreshJobView(QMainWindow* mainWindow);
 // Sets the Status and Size texts of row `row`, which shows `job`.
 void UpdateJobRow(QMainWindow* mainWindow, DownloadJob* job, int row);
 
+// The row showing `job`, or null. Constant time: FillJobView keeps a table from
+// job to row, so the per-event paths never walk the list.
+QTreeWidgetItem* JobRow(QMainWindow* mainWindow, const DownloadJob* job);
+
+// Sets the Status and Size texts of the row showing `job` (the live update).
+void UpdateJobRowOf(QMainWindow* mainWindow, DownloadJob* job);
+
+// Sets the Status, LastError and Size texts of the row showing `job`: a row whose
+// job was just collected or started.
+void RefreshJobRow(QMainWindow* mainWindow, DownloadJob* job);
+
 // The delete command: every selected job is marked for removal; an idle one is
 // removed at once, a running one is asked to stop and removed when its end is
 // collected. Then the view is rebuilt and the list file rewritten, also when
@@ -46,6 +58,9 @@ std::vector<DownloadJob*> SelectedJobs(QMainWindow* mainWindow);
 void SelectJobs(QMainWindow* mainWindow, const std::vector<DownloadJob*>& jobs);
 
 // Collects the ended run of `job` (its `thread` is signalled): releases the run's
-// handles, removes a job marked for removal or saves the list file after a Done
-// run, starts the next runs and refreshes the view.
+// handles (CollectRun), removes a job marked for removal with its row and saves
+// the list file, or asks for a save after a Done run (list_save.h), starts the
+// next runs and refreshes the job's row. Only that row: nothing else changed,
+// and the rows of the runs it started are shown by the watcher that takes them
+// (TakeStartedJobs). So a run's end costs the same in a list of any length.
 void OnJobEnded(QMainWindow* mainWindow, DownloadJob* job);

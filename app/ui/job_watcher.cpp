@@ -7,6 +7,7 @@
 
 #include "job_queue.h"
 #include "job_view.h"
+#include "list_save.h"
 #include "message_box.h"
 
 namespace {
@@ -25,6 +26,18 @@ JobWatcher::JobWatcher(QMainWindow* mainWindow) : mainWindow_(mainWindow) {
     repaintTimer_.setInterval(kRepaintIntervalMs);
     repaintTimer_.setTimerType(Qt::PreciseTimer);
     connect(&repaintTimer_, &QTimer::timeout, this, &JobWatcher::OnRepaintTick);
+    // The first Done run after a quiet spell is saved at once; the ones that
+    // follow within the delay wait for its end and share one save.
+    saveTimer_.setSingleShot(true);
+    saveTimer_.setInterval(kListSaveDelayMs);
+    connect(&saveTimer_, &QTimer::timeout, this, [this] {
+        if (!JobListSavePending()) return;
+        SaveJobListInBackground();  // or, the last one still being written, next time
+        saveTimer_.start();
+    });
+    retryTimer_.setSingleShot(true);
+    retryTimer_.setInterval(kStartRetryMs);
+    connect(&retryTimer_, &QTimer::timeout, this, &JobWatcher::OnStartRetry);
     // The safety net for runs started where no Sync follows: before the loop
     // sleeps (in nested loops too) every started run gets its watch.
     if (QAbstractEventDispatcher* dispatcher = QAbstractEventDispatcher::instance()) {
@@ -33,18 +46,30 @@ JobWatcher::JobWatcher(QMainWindow* mainWindow) : mainWindow_(mainWindow) {
 }
 
 // The notifiers are children of this object and go with it.
-JobWatcher::~JobWatcher() = default;
+JobWatcher::~JobWatcher() { FinishListSaves(); }
 
 void JobWatcher::Sync() {
-    for (DownloadJob* job = jobList; job != nullptr; job = job->next) {
-        if (job->thread == nullptr) continue;
-        auto found = watches_.find(job);
-        if (found != watches_.end() && found->second.thread == job->thread) continue;
-        // A watch of an earlier run of this job (never the case when every end
-        // goes through OnRunEnded) must not outlive that run's descriptors.
-        if (found != watches_.end()) Forget(job);
-        if (!StartWatching(job)) EndForFailedWatch();
+    for (DownloadJob* job : TakeStartedJobs()) {
+        if (job->thread != nullptr) {
+            auto found = watches_.find(job);
+            // A watch of an earlier run of this job (never the case when every end
+            // goes through OnRunEnded) must not outlive that run's descriptors.
+            if (found != watches_.end() && found->second.thread != job->thread) Forget(job);
+            if (watches_.count(job) == 0 && !StartWatching(job)) EndForFailedWatch();
+        }
+        RefreshJobRow(mainWindow_, job);
     }
+    if (JobListSavePending() && !saveTimer_.isActive()) {
+        SaveJobListInBackground();
+        saveTimer_.start();
+    }
+    if (LastStartFailed() && !retryTimer_.isActive()) retryTimer_.start();
+}
+
+// A run could not be started and no end of a run came to try again.
+void JobWatcher::OnStartRetry() {
+    StartJobs();
+    Sync();
 }
 
 bool JobWatcher::StartWatching(DownloadJob* job) {
@@ -109,30 +134,18 @@ void JobWatcher::OnRunEnded(DownloadJob* job, QSocketNotifier* notifier) {
     if (found == watches_.end() || found->second.end != notifier) return;  // stale wake
     // The notifiers must be off before OnJobEnded closes their descriptors.
     Forget(job);
-    const int row = RowOf(job);
-    if (row >= 0) UpdateJobRow(mainWindow_, job, row);  // the last status before the end
+    UpdateJobRowOf(mainWindow_, job);  // the last status before the end
     OnJobEnded(mainWindow_, job);
     Sync();  // OnJobEnded may have started the next runs
 }
 
 void JobWatcher::RepaintDirtyRows() {
-    std::size_t left = dirtyCount_;
-    int row = 0;
-    for (DownloadJob* job = jobList; job != nullptr && left > 0; job = job->next, ++row) {
-        auto found = watches_.find(job);
-        if (found == watches_.end() || !found->second.dirty) continue;
-        found->second.dirty = false;
-        --left;
-        UpdateJobRow(mainWindow_, job, row);
-        found->second.status->setEnabled(true);
-    }
-    if (left > 0) {
-        // Dirty watches of jobs no longer listed: nothing to paint, listen again.
-        for (auto& [job, watch] : watches_) {
-            if (!watch.dirty) continue;
-            watch.dirty = false;
-            watch.status->setEnabled(true);
-        }
+    // Only the watched runs can be dirty, and each finds its row at once.
+    for (auto& [job, watch] : watches_) {
+        if (!watch.dirty) continue;
+        watch.dirty = false;
+        UpdateJobRowOf(mainWindow_, job);
+        watch.status->setEnabled(true);
     }
     dirtyCount_ = 0;
 }
@@ -149,12 +162,4 @@ void JobWatcher::Forget(DownloadJob* job) {
         notifier->deleteLater();
     }
     watches_.erase(found);
-}
-
-int JobWatcher::RowOf(const DownloadJob* job) const {
-    int row = 0;
-    for (const DownloadJob* each = jobList; each != nullptr; each = each->next, ++row) {
-        if (each == job) return row;
-    }
-    return -1;
 }

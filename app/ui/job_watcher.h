@@ -39,16 +39,24 @@ public:
 
     explicit JobWatcher(QMainWindow* mainWindow);
     // Stops watching; collects nothing (the shutdown stops and waits for the runs).
+    // A list save still waiting for its moment is written now: this is the
+    // shutdown's save.
     ~JobWatcher() override;
     JobWatcher(const JobWatcher&) = delete;
     JobWatcher& operator=(const JobWatcher&) = delete;
 
-    // Starts watching every run of jobList that has been started and is not watched
-    // yet. Call it after every StartJobs; it also runs whenever the event loop is
-    // about to sleep, so a run started anywhere is never missed. Linear in the
-    // length of jobList. When a watch cannot be made the program cannot follow its
-    // runs: "Erk!" and an immediate end with code 0, without the shutdown steps.
+    // Starts watching the runs the scheduler started since the last call
+    // (TakeStartedJobs) and shows their rows; arms the coalesced list save and,
+    // after a run that could not be started, the retry. Call it after every
+    // StartJobs; it also runs whenever the event loop is about to sleep, so a run
+    // started anywhere is never missed. Costs the runs just started, not the list.
+    // When a watch cannot be made the program cannot follow its runs: "Erk!" and
+    // an immediate end with code 0, without the shutdown steps.
     void Sync();
+
+    // How long after a run that could not be started (no thread) the scheduler
+    // is asked again, when no run ends before that.
+    static constexpr int kStartRetryMs = 1000;
 
     // Runs being watched (started and not yet collected).
     std::size_t WatchCount() const { return watches_.size(); }
@@ -67,13 +75,14 @@ private:
     void OnRunEnded(DownloadJob* job, QSocketNotifier* notifier);
     void OnRepaintTick();
     void RepaintDirtyRows();
+    void OnStartRetry();
     // Stops and releases the notifiers of `job`'s watch and drops it.
     void Forget(DownloadJob* job);
-    // The row that shows `job`, or -1.
-    int RowOf(const DownloadJob* job) const;
 
     QMainWindow* mainWindow_;
     std::unordered_map<DownloadJob*, Watch> watches_;
     std::size_t dirtyCount_ = 0;
     QTimer repaintTimer_;
+    QTimer saveTimer_;
+    QTimer retryTimer_;
 };

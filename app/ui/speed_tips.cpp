@@ -5,6 +5,7 @@
 #include <QString>
 #include <QToolTip>
 #include <QTreeWidget>
+#include <algorithm>
 #include <chrono>
 #include <unordered_set>
 
@@ -12,9 +13,6 @@
 #include "job_queue.h"
 
 namespace {
-
-// Meters beyond this many trigger a sweep for jobs that have left the queue.
-constexpr std::size_t kSweepAbove = 64;
 
 DownloadJob* JobAtRow(int row) {
     DownloadJob* job = jobList;
@@ -47,7 +45,10 @@ void SpeedTips::Sample(const DownloadJob* job) {
         return;
     }
     meters_[job].AddSample(SteadySeconds(), static_cast<std::uint64_t>(status));
-    if (meters_.size() > kSweepAbove) DropGoneJobs();
+    if (meters_.size() > sweepAbove_) {
+        DropGoneJobs();
+        sweepAbove_ = std::max<std::size_t>(64, 2 * meters_.size());
+    }
 }
 
 QString SpeedTips::TipFor(const DownloadJob* job) const {

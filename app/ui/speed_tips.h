@@ -46,6 +46,10 @@ private:
     QTreeWidget* list_;
     // Keys only compared, never followed: a job may be gone by the time its entry is.
     std::unordered_map<const DownloadJob*, SpeedMeter> meters_;
+    // Meters beyond this many trigger a sweep, which walks the whole queue; it
+    // doubles with what a sweep keeps, so hundreds of runs at once do not sweep
+    // at every sample.
+    std::size_t sweepAbove_ = 64;
 };
 
 // Seconds on the steady clock the meters share.

@@ -161,6 +161,16 @@ TEST_F(ListFileTest, UnwritableListFileIsSkippedSilently) {
     EXPECT_EQ(entries, 1u);
 }
 
+// A running job being deleted waits for its run's end to leave the queue; a quit
+// before that end must not bring it back at the next start.
+TEST_F(ListFileTest, AJobMarkedForDeletionIsNeverWritten) {
+    AddJob("u1", "f1");
+    AddJob("u2", "f2")->deleteMark = 1;
+    AddJob("u3", "f3");
+    SaveJobList();
+    EXPECT_EQ(ReadFile(listPath), "\"u1\" \"f1\"\n\"u3\" \"f3\"\n");
+}
+
 TEST_F(ListFileTest, AMillionRecords) {
     std::string bytes;
     for (int i = 0; i < 1000000; ++i) {

@@ -1,0 +1,36 @@
+// When the list file is written: at once after an add or a delete, but the saves
+// that many runs ending together would cause are merged into one, and written
+// by a thread of their own.
+//
+// A busy queue finishes jobs by the hundred a second; rewriting and syncing the
+// whole file for each would cost n writes of n records. So the end of a Done run
+// only asks for a save, and the main loop takes it at once after a quiet spell,
+// else when kListSaveDelayMs have passed since its last one: one save per delay
+// at most. The records are put together on the user-interface thread (they read
+// the jobs); writing and syncing them, which for a long list can take longer
+// than the window may stand still, happens on a writer thread.
+//
+// Threads: user-interface thread only, apart from the writer thread itself.
+#pragma once
+
+// How long a requested save may wait for the ones that follow it.
+constexpr int kListSaveDelayMs = 250;
+
+// Asks for a save; the main loop takes it within kListSaveDelayMs.
+void SaveJobListSoon();
+
+// True while a save has been asked for and not yet taken.
+bool JobListSavePending();
+
+// Takes a pending save: the records now, written on the writer thread. When the
+// previous one is still being written the save stays pending (false), for the
+// caller to try again a little later.
+bool SaveJobListInBackground();
+
+// Waits for a save being written on the writer thread and drops a pending one:
+// the caller writes the newest records itself next. SaveJobList calls it.
+void TakeOverListSaves();
+
+// The shutdown's save: a pending one is written now, on this thread, and
+// nothing is left running on the writer thread.
+void FinishListSaves();

@@ -1,0 +1,381 @@
+// A long queue, end to end: the real program (offscreen) fetches N files of
+// 10 KiB from the local test server with MaxFiles 200, timed from its start to
+// an empty list file, beside the curl command line fetching the same files with
+// `--parallel --parallel-max 200` in the same run. Then the start-up with 100,000
+// waiting jobs and MaxFiles 0, timed to the moment the window is filled and the
+// loop idle (its first sleep, or the end of the last busy stretch after it).
+//
+// For each run of the program: wall time, its peak memory (ru_maxrss of the
+// child), and how long the user-interface thread stayed away from its event loop:
+// a helper thread posts a stamp every 2 ms and the longest wait for one to be
+// served is reported with the thread's own CPU time within it (on a loaded
+// machine a long wait can be mostly waiting for a core), and the most CPU time
+// within any one wait (the longest stretch of work). The start-up, up to the
+// first sleep of the loop, is reported apart. The longest gap between ticks of a
+// 10 ms timer is printed as a check of the same from inside the loop.
+//
+// The program is this executable, copied into a program folder of its own (the
+// program keeps its files beside itself) and started with "--as-program": it then
+// runs RunVantorel, the same call the `vantorel` main makes, with the probe above
+// installed. Usage: ui_scale_bench [--size BYTES] [N ...]   (default 10240 bytes,
+// N = 1000 10000 50000; e.g. --size 1048576 200 for 200 runs of 1 MiB). Needs
+// `curl` on the PATH. Writes N small files twice into a temporary folder, removed
+// afterwards.
+#include <fcntl.h>
+#include <signal.h>
+#include <spawn.h>
+#include <sys/resource.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <pthread.h>
+#include <time.h>
+
+#include <QAbstractEventDispatcher>
+#include <QCoreApplication>
+#include <QTimer>
+#include <algorithm>
+#include <atomic>
+#include <chrono>
+#include <cstdio>
+#include <cstdlib>
+#include <filesystem>
+#include <fstream>
+#include <iterator>
+#include <string>
+#include <thread>
+#include <vector>
+
+#include "temp_dir.h"
+#include "test_server.h"
+#include "vantorel_app.h"
+
+extern char** environ;
+
+namespace {
+
+using Clock = std::chrono::steady_clock;
+namespace fs = std::filesystem;
+
+// The size of every file: 10 KiB, or what --size says.
+std::uint64_t fileSize = 10 * 1024;
+
+// ---- The probe, in the program's process --------------------------------------
+
+bool asProgram = false;
+Clock::time_point processStart;
+
+struct Probe {
+    bool sawFirstBlock = false;
+    Clock::time_point firstBlockAt;
+    double startupMs = 0;  // main() to the first sleep of the loop
+    // main() to the end of the last stretch of 10 ms or more spent away from the
+    // loop: the moment the program became idle for good when nothing runs.
+    double lastBusyEndMs = 0;
+    // A helper thread posts a stamp to the user-interface thread every 2 ms; the
+    // longest wait for one to be handled is the longest time that thread spent
+    // away from its event loop, and the thread's own CPU time within that wait
+    // says how much of it was work rather than waiting for a core.
+    double longestWaitMs = 0;
+    double cpuInLongestWaitMs = 0;
+    double longestCpuStretchMs = 0;  // the most CPU time within any one wait
+    double longestTickGapMs = 0;
+    Clock::time_point lastTick;
+    std::string statsPath;
+    clockid_t uiClock{};
+    std::atomic<bool> stop{false};
+    std::thread beat;
+
+    void Write(bool final) const {
+        std::ofstream out(statsPath, std::ios::trunc);
+        out << "startup_ms " << startupMs << "\nidle_ms " << std::max(startupMs, lastBusyEndMs)
+            << "\nwait_ms " << longestWaitMs << "\nwait_cpu_ms "
+            << cpuInLongestWaitMs << "\ncpu_stretch_ms " << longestCpuStretchMs
+            << "\ntick_gap_ms " << longestTickGapMs << "\nfinal " << (final ? 1 : 0) << "\n";
+    }
+};
+Probe probe;
+
+double MsSince(Clock::time_point from, Clock::time_point to) {
+    return std::chrono::duration<double, std::milli>(to - from).count();
+}
+
+double CpuMs(clockid_t clock) {
+    timespec now{};
+    clock_gettime(clock, &now);
+    return now.tv_sec * 1e3 + now.tv_nsec / 1e6;
+}
+
+void InstallProbe() {
+    if (!asProgram) return;
+    const char* stats = std::getenv("VANTOREL_BENCH_STATS");
+    probe.statsPath = stats != nullptr ? stats : "";
+    QCoreApplication* app = QCoreApplication::instance();
+    QObject::connect(QAbstractEventDispatcher::instance(),
+                     &QAbstractEventDispatcher::aboutToBlock, [] {
+                         if (probe.sawFirstBlock) return;
+                         probe.sawFirstBlock = true;
+                         probe.firstBlockAt = Clock::now();
+                         probe.startupMs = MsSince(processStart, probe.firstBlockAt);
+                         probe.Write(false);
+                     });
+    pthread_getcpuclockid(pthread_self(), &probe.uiClock);
+    probe.beat = std::thread([app] {
+        while (!probe.stop.load()) {
+            const Clock::time_point sent = Clock::now();
+            const double cpuAtSend = CpuMs(probe.uiClock);
+            QMetaObject::invokeMethod(app, [sent, cpuAtSend] {
+                // Stamps sent before the loop first slept waited for the start-up,
+                // which is reported apart.
+                if (!probe.sawFirstBlock || sent < probe.firstBlockAt) return;
+                const Clock::time_point now = Clock::now();
+                const double waited = MsSince(sent, now);
+                if (waited >= 10) probe.lastBusyEndMs = MsSince(processStart, now);
+                const double cpu = CpuMs(probe.uiClock) - cpuAtSend;
+                if (waited > probe.longestWaitMs) {
+                    probe.longestWaitMs = waited;
+                    probe.cpuInLongestWaitMs = cpu;
+                }
+                probe.longestCpuStretchMs = std::max(probe.longestCpuStretchMs, cpu);
+            }, Qt::QueuedConnection);
+            std::this_thread::sleep_for(std::chrono::milliseconds(2));
+        }
+    });
+    auto* ticker = new QTimer(app);
+    ticker->setInterval(10);
+    ticker->setTimerType(Qt::PreciseTimer);
+    QObject::connect(ticker, &QTimer::timeout, [] {
+        const Clock::time_point now = Clock::now();
+        if (probe.sawFirstBlock && probe.lastTick != Clock::time_point()) {
+            probe.longestTickGapMs =
+                std::max(probe.longestTickGapMs, MsSince(probe.lastTick, now) - 10.0);
+        }
+        probe.lastTick = now;
+    });
+    ticker->start();
+    QObject::connect(app, &QCoreApplication::aboutToQuit, [] {
+        probe.stop.store(true);
+        probe.beat.join();
+        probe.Write(true);
+    });
+}
+Q_COREAPP_STARTUP_FUNCTION(InstallProbe)
+
+// ---- The driver ---------------------------------------------------------------
+
+struct Child {
+    pid_t pid = -1;
+};
+
+Child Spawn(const std::vector<std::string>& args, const std::vector<std::string>& env,
+            const std::string& outputPath) {
+    std::vector<char*> argv;
+    for (const std::string& arg : args) argv.push_back(const_cast<char*>(arg.c_str()));
+    argv.push_back(nullptr);
+    std::vector<char*> envp;
+    for (const std::string& entry : env) envp.push_back(const_cast<char*>(entry.c_str()));
+    envp.push_back(nullptr);
+    posix_spawn_file_actions_t actions;
+    posix_spawn_file_actions_init(&actions);
+    posix_spawn_file_actions_addopen(&actions, 1, outputPath.c_str(), O_WRONLY | O_CREAT | O_TRUNC,
+                                     0644);
+    posix_spawn_file_actions_adddup2(&actions, 1, 2);
+    Child child;
+    if (posix_spawnp(&child.pid, argv[0], &actions, nullptr, argv.data(), envp.data()) != 0) {
+        child.pid = -1;
+    }
+    posix_spawn_file_actions_destroy(&actions);
+    return child;
+}
+
+// Waits for the child; returns its peak memory in MiB.
+double Reap(Child child) {
+    int status = 0;
+    rusage usage{};
+    wait4(child.pid, &status, 0, &usage);
+    return usage.ru_maxrss / 1024.0;
+}
+
+std::vector<std::string> ChildEnvironment(const std::string& root, const std::string& stats) {
+    std::vector<std::string> env;
+    for (char** entry = environ; *entry != nullptr; ++entry) {
+        const std::string text = *entry;
+        const std::string name = text.substr(0, text.find('='));
+        static const char* kDropped[] = {"http_proxy", "https_proxy", "HTTP_PROXY", "HTTPS_PROXY",
+                                         "ALL_PROXY",  "all_proxy",   "no_proxy",   "NO_PROXY",
+                                         "HOME",       "QT_QPA_PLATFORM"};
+        if (std::find(std::begin(kDropped), std::end(kDropped), name) != std::end(kDropped)) {
+            continue;
+        }
+        env.push_back(text);
+    }
+    env.push_back("HOME=" + root + "/home");
+    env.push_back("QT_QPA_PLATFORM=offscreen");
+    env.push_back("VANTOREL_BENCH_STATS=" + stats);
+    return env;
+}
+
+std::string Url(const vtest::TestServer& server, int i) {
+    return server.Url("/f?" + std::to_string(i));
+}
+
+struct ProgramFigures {
+    double wallS = 0;
+    double peakMiB = 0;
+    double startupMs = 0;
+    double idleMs = 0;
+    double waitMs = 0;
+    double waitCpuMs = 0;
+    double cpuStretchMs = 0;
+    double tickGapMs = 0;
+    std::size_t complete = 0;
+};
+
+std::string ReadStats(const std::string& path, const std::string& key) {
+    std::ifstream in(path);
+    std::string name, value;
+    while (in >> name >> value) {
+        if (name == key) return value;
+    }
+    return "";
+}
+
+// One run of the program on `count` jobs. MaxFiles 0: timed to its first idle
+// moment instead of an empty list file.
+ProgramFigures RunProgram(const std::string& self, const vtest::TestServer& server, int count,
+                          int maxFiles) {
+    vtest::TempDir temp;
+    const std::string root = temp.Path();
+    const std::string prog = root + "/prog";
+    const std::string out = root + "/out";
+    for (const std::string& dir : {prog, out, root + "/home"}) fs::create_directories(dir);
+    const std::string program = prog + "/vantorel";
+    fs::copy_file(self, program);
+    {
+        std::ofstream ini(prog + "/vantorel.ini");
+        ini << "[Vantorel]\nDefPath=" << out << "\nMaxFiles=" << maxFiles << "\nMaxTries=5\n";
+        std::ofstream list(prog + "/filelist.dat");
+        for (int i = 0; i < count; ++i) {
+            list << '"' << Url(server, i) << "\" \"f" << i << "\"\n";
+        }
+    }
+    const std::string stats = root + "/stats";
+    const std::string listPath = prog + "/filelist.dat";
+    ProgramFigures figures;
+    const Clock::time_point start = Clock::now();
+    Child child = Spawn({program, "--as-program"}, ChildEnvironment(root, stats), root + "/output");
+    if (child.pid < 0) {
+        std::fprintf(stderr, "cannot start %s\n", program.c_str());
+        return figures;
+    }
+    const Clock::time_point limit = start + std::chrono::minutes(10);
+    for (;;) {
+        std::error_code error;
+        const bool done = maxFiles == 0 ? fs::exists(stats, error)
+                                        : fs::file_size(listPath, error) == 0 && !error;
+        if (done || Clock::now() > limit) break;
+        std::this_thread::sleep_for(std::chrono::milliseconds(2));
+    }
+    figures.wallS = std::chrono::duration<double>(Clock::now() - start).count();
+    // With nothing to run, let whatever follows the first sleep (layout, paint)
+    // happen, so the idle time covers it.
+    if (maxFiles == 0) std::this_thread::sleep_for(std::chrono::seconds(2));
+    kill(child.pid, SIGTERM);
+    figures.peakMiB = Reap(child);
+    figures.startupMs = std::atof(ReadStats(stats, "startup_ms").c_str());
+    figures.idleMs = std::atof(ReadStats(stats, "idle_ms").c_str());
+    figures.waitMs = std::atof(ReadStats(stats, "wait_ms").c_str());
+    figures.waitCpuMs = std::atof(ReadStats(stats, "wait_cpu_ms").c_str());
+    figures.cpuStretchMs = std::atof(ReadStats(stats, "cpu_stretch_ms").c_str());
+    figures.tickGapMs = std::atof(ReadStats(stats, "tick_gap_ms").c_str());
+    for (int i = 0; i < count; ++i) {
+        std::error_code error;
+        if (fs::file_size(out + "/f" + std::to_string(i), error) == fileSize && !error) {
+            ++figures.complete;
+        }
+    }
+    return figures;
+}
+
+// curl fetching the same files; returns the wall time in seconds and counts the
+// complete files.
+double RunCurl(const vtest::TestServer& server, int count, std::size_t* complete) {
+    vtest::TempDir temp;
+    const std::string root = temp.Path();
+    {
+        std::ofstream config(root + "/config");
+        for (int i = 0; i < count; ++i) {
+            config << "url = \"" << Url(server, i) << "\"\noutput = \"" << root << "/f" << i
+                   << "\"\n";
+        }
+    }
+    const Clock::time_point start = Clock::now();
+    Child child = Spawn({"curl", "-q", "-s", "--noproxy", "*", "--parallel", "--parallel-max",
+                         "200", "-K", root + "/config"},
+                        ChildEnvironment(root, root + "/unused"), root + "/output");
+    if (child.pid < 0) {
+        std::fprintf(stderr, "cannot start curl\n");
+        return 0;
+    }
+    Reap(child);
+    const double wall = std::chrono::duration<double>(Clock::now() - start).count();
+    *complete = 0;
+    for (int i = 0; i < count; ++i) {
+        std::error_code error;
+        if (fs::file_size(root + "/f" + std::to_string(i), error) == fileSize && !error) {
+            ++*complete;
+        }
+    }
+    return wall;
+}
+
+}  // namespace
+
+int main(int argc, char** argv) {
+    processStart = Clock::now();
+    if (argc > 1 && std::string(argv[1]) == "--as-program") {
+        asProgram = true;
+        return RunVantorel(1, argv);
+    }
+    signal(SIGPIPE, SIG_IGN);
+    std::vector<int> counts;
+    for (int i = 1; i < argc; ++i) {
+        if (std::string(argv[i]) == "--size" && i + 1 < argc) {
+            fileSize = std::strtoull(argv[++i], nullptr, 10);
+        } else {
+            counts.push_back(std::atoi(argv[i]));
+        }
+    }
+    if (counts.empty()) counts = {1000, 10000, 50000};
+    const std::string self = fs::canonical("/proc/self/exe").string();
+
+    vtest::TestServer server;
+    vtest::Route route;
+    route.size = fileSize;
+    server.Set("/f", route);
+
+    std::printf("%7s %9s %7s %6s %8s %8s %8s %8s %8s %12s\n", "jobs", "program_s", "curl_s",
+                "ratio", "peak_MiB", "wait_ms", "its_cpu", "max_cpu", "tick_gap", "complete");
+    std::vector<double> walls;
+    for (int count : counts) {
+        const ProgramFigures program = RunProgram(self, server, count, 200);
+        std::size_t curlComplete = 0;
+        const double curl = RunCurl(server, count, &curlComplete);
+        walls.push_back(program.wallS);
+        std::printf("%7d %9.2f %7.2f %6.2f %8.1f %8.1f %8.1f %8.1f %8.1f %6zu/%zu\n", count,
+                    program.wallS, curl, curl > 0 ? program.wallS / curl : 0.0, program.peakMiB,
+                    program.waitMs, program.waitCpuMs, program.cpuStretchMs, program.tickGapMs,
+                    program.complete, curlComplete);
+        std::fflush(stdout);
+    }
+    if (walls.size() >= 3 && walls[1] > 0) {
+        std::printf("growth %d -> %d jobs: %.2fx the time\n", counts[1], counts[2],
+                    walls[2] / walls[1]);
+    }
+    const ProgramFigures idle = RunProgram(self, server, 100000, 0);
+    std::printf("start-up, 100000 waiting jobs, MaxFiles 0: loop first sleeps %.0f ms, filled and "
+                "idle %.0f ms after the process started (peak %.1f MiB, most CPU in one stretch "
+                "after the first sleep %.1f ms)\n",
+                idle.startupMs, idle.idleMs, idle.peakMiB, idle.cpuStretchMs);
+    return 0;
+}
