@@ -24,15 +24,21 @@ bool ReadNumber(const char*& p, std::uint64_t* value) {
     return true;
 }
 
-}  // namespace
-
-bool ParseContentRange(const char* text, ContentRange* range) {
-    const char* p = text;
+// Passes over the leading "bytes" and the blanks after it; false for another unit.
+bool SkipUnit(const char*& p) {
     SkipBlanks(p);
     if (strncasecmp(p, "bytes", 5) != 0) return false;
     p += 5;
     if (*p != ' ' && *p != '\t') return false;
     SkipBlanks(p);
+    return true;
+}
+
+}  // namespace
+
+bool ParseContentRange(const char* text, ContentRange* range) {
+    const char* p = text;
+    if (!SkipUnit(p)) return false;
     ContentRange r{};
     if (!ReadNumber(p, &r.start)) return false;
     SkipBlanks(p);
@@ -58,11 +64,7 @@ bool ParseContentRange(const char* text, ContentRange* range) {
 
 bool ParseUnsatisfiedRange(const char* text, std::uint64_t* total) {
     const char* p = text;
-    SkipBlanks(p);
-    if (strncasecmp(p, "bytes", 5) != 0) return false;
-    p += 5;
-    if (*p != ' ' && *p != '\t') return false;
-    SkipBlanks(p);
+    if (!SkipUnit(p)) return false;
     if (*p++ != '*') return false;
     SkipBlanks(p);
     if (*p++ != '/') return false;

@@ -13,29 +13,13 @@
 
 namespace brindlex::net {
 
-namespace {
-
-std::string TakeText(char* text) {
-    std::string out = text != nullptr ? text : "";
-    curl_free(text);
-    return out;
-}
-
-}  // namespace
-
 // "scheme://host:port" of `url`, the port filled in when the URL has none; ""
 // when it cannot be parsed.
 std::string Request::OriginOfUrl(const std::string& url) {
     UrlPtr parsed(curl_url());
     if (!parsed || curl_url_set(parsed.get(), CURLUPART_URL, url.c_str(), 0) != CURLUE_OK)
         return {};
-    char *scheme = nullptr, *host = nullptr, *port = nullptr;
-    curl_url_get(parsed.get(), CURLUPART_SCHEME, &scheme, 0);
-    curl_url_get(parsed.get(), CURLUPART_HOST, &host, 0);
-    curl_url_get(parsed.get(), CURLUPART_PORT, &port, CURLU_DEFAULT_PORT);
-    const bool whole = scheme != nullptr && host != nullptr && port != nullptr;
-    std::string origin = TakeText(scheme) + "://" + TakeText(host) + ":" + TakeText(port);
-    return whole ? origin : std::string();
+    return OriginOf(parsed.get());
 }
 
 bool Request::SetIfRange(const char* validator, const char* origin) {

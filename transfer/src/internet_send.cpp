@@ -10,16 +10,6 @@
 
 namespace brindlex::net {
 
-namespace {
-
-std::string TakeString(char* text) {
-    std::string out = text != nullptr ? text : "";
-    curl_free(text);
-    return out;
-}
-
-// "scheme://host:port" of a parsed URL, the port filled in when the URL has
-// none; "" when a part is missing.
 std::string OriginOf(CURLU* url) {
     char *scheme = nullptr, *host = nullptr, *port = nullptr;
     curl_url_get(url, CURLUPART_SCHEME, &scheme, 0);
@@ -29,6 +19,8 @@ std::string OriginOf(CURLU* url) {
     std::string origin = TakeString(scheme) + "://" + TakeString(host) + ":" + TakeString(port);
     return whole ? origin : std::string();
 }
+
+namespace {
 
 bool IsFollowedRedirect(long status) {
     return status == 301 || status == 302 || status == 303 || status == 307 || status == 308;

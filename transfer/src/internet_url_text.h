@@ -19,4 +19,15 @@ using UrlPtr = std::unique_ptr<CURLU, UrlDeleter>;
 // there (space, control and non-ASCII) becomes %XX; the rest is left as it is.
 std::string EscapeForRequestLine(std::string_view object);
 
+// The text libcurl handed out (null: ""), which is freed.
+inline std::string TakeString(char* text) {
+    std::string out = text != nullptr ? text : "";
+    curl_free(text);
+    return out;
+}
+
+// "scheme://host:port" of a parsed URL, the port filled in when the URL has
+// none; "" when a part is missing.
+std::string OriginOf(CURLU* url);
+
 }  // namespace brindlex::net

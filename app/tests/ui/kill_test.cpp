@@ -178,8 +178,8 @@ private:
 
     // A job still listed with its file complete was Done just before a kill and
     // not yet dropped from the file: the next start asks past the end of the
-    // file and the server refuses (416). Its file is whole, so it counts as done
-    // once this run has asked for it.
+    // file, the server answers 416 naming that length, and the run ends Done.
+    // Its file is whole, so it counts as done once this run has asked for it.
     bool AskedPastTheEnd(const Job& job, std::size_t earlierRequests) const {
         const auto requests = server_.RequestsFor(job.route);
         const std::string pastTheEnd = "bytes=" + std::to_string(job.size) + "-";
