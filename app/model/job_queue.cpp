@@ -284,15 +284,6 @@ void JobStoppedBeingStartable(DownloadJob* job) {
     }
 }
 
-void JobFileNameChanged(DownloadJob* job) {
-    Books& b = B();
-    auto run = b.running.find(job);
-    if (run == b.running.end()) return;
-    ReleaseName(run->second);
-    b.running.erase(run);
-    AddRunning(job);
-}
-
 int RunningJobCount() {
     CatchUp();
     return static_cast<int>(B().running.size());

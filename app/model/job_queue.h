@@ -75,11 +75,6 @@ void JobBecameStartable(DownloadJob* job);
 // such a job when it meets it, but it keeps the first startable job exact.
 void JobStoppedBeingStartable(DownloadJob* job);
 
-// `job`'s file name changed. Only a run in progress ties a job to its name in
-// the bookkeeping (a run's name never changes, SetJobFileName is never called
-// during one), so this renews that tie when there is one.
-void JobFileNameChanged(DownloadJob* job);
-
 // --- What the bookkeeping holds (the user-interface and tests read it) -------
 
 // Runs started and not yet collected.
