@@ -204,8 +204,8 @@ unsigned long VBRINDLEX::MinorThread() {
 
     // An answer with no body says nothing about the bytes already held (nor about
     // ranges): taken as the whole resource, it would replace the file with nothing.
-    const bool noBody = head.status == 204 || head.status == 205 ||
-                        (head.hasLength && head.announced == 0);
+    const bool noBody =
+        head.status == 204 || head.status == 205 || (head.hasLength && head.announced == 0);
     if (existingLength != 0 && noBody && !head.hasRangeHeader) {
         return end(RESULT_DROPPED, STATUS_FAILED);
     }
@@ -230,8 +230,7 @@ unsigned long VBRINDLEX::MinorThread() {
         totalSize.store(known ? head.announced : SIZE_UNKNOWN, std::memory_order_relaxed);
         // A file with a validator is known to be partial: one as long as the whole
         // answer holds another version (the server found our validator stale).
-        if (known && head.announced == existingLength && keepComplete && !validator &&
-            !fromStart) {
+        if (known && head.announced == existingLength && keepComplete && !validator && !fromStart) {
             received.store(existingLength, std::memory_order_relaxed);
             return end(RESULT_OK, STATUS_DONE);
         }
@@ -272,7 +271,9 @@ unsigned long VBRINDLEX::MinorThread() {
         if (!started) {
             started = true;
             if (!CutTo(file, done)) return endUnstarted(RESULT_FILE_PROBLEM);
-            if (file != nullptr) brindlex::KeepResumeValidator(fileno(file), request.get(), done != 0);
+            if (file != nullptr) {
+                brindlex::KeepResumeValidator(fileno(file), request.get(), done != 0);
+            }
         }
         if (file != nullptr && !WriteBlock(fileno(file), block, count)) {
             // A disk that filled up may have taken part of the block: keep the file

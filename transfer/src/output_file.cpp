@@ -13,7 +13,8 @@ namespace {
 
 // Renamed or removed in between, the name names another file (or none) by now.
 bool NameStillNames(int fd, const char* path) {
-    struct stat opened {}, named {};
+    struct stat opened {};
+    struct stat named {};
     return fstat(fd, &opened) == 0 && lstat(path, &named) == 0 && opened.st_dev == named.st_dev &&
            opened.st_ino == named.st_ino;
 }

@@ -175,8 +175,8 @@ TEST(EmptyAnswer, KeepsThePartialFile) {
          RESULT_DROPPED},
         {"200 chunked, empty", Route{.acceptRanges = false, .framing = chunked}, 500,
          RESULT_DROPPED},
-        {"200 of 1000 bytes, cut before the first", Route{.size = 1000, .acceptRanges = false, .dropAfter = 0},
-         500, RESULT_DROPPED},
+        {"200 of 1000 bytes, cut before the first",
+         Route{.size = 1000, .acceptRanges = false, .dropAfter = 0}, 500, RESULT_DROPPED},
         {"200 without length over no file", Route{.acceptRanges = false, .framing = close}, 0,
          RESULT_OK},
     };

@@ -405,7 +405,8 @@ TEST(RedirectReferer, CarriesNoSecretsToOtherServers) {
             vtest::TempDir dir;
             TestServer server, other;
             const std::string port = std::to_string(server.Port());
-            server.Set("/start", Route{.status = 302, .location = otherOrigin ? other.Url("/next") : "/next"});
+            server.Set("/start", Route{.status = 302,
+                                       .location = otherOrigin ? other.Url("/next") : "/next"});
             server.Set("/next", Route{.size = 10});
             other.Set("/next", Route{.size = 10});
             const std::string out = dir / "out";

@@ -187,7 +187,10 @@ TEST(ResumeValidatorRedirect, MirrorRangeOfAnotherVersionIsNeverAppended) {
         vtest::TempDir dir(base);
         const std::string out = dir / "out";
         TestServer first, mirror;
-        Route cut{.size = 1000, .dropAfter = 500, .lastModified = c.held.lastModified, .etag = c.held.etag};
+        Route cut{.size = 1000,
+                  .dropAfter = 500,
+                  .lastModified = c.held.lastModified,
+                  .etag = c.held.etag};
         first.SetSequence("/f", {cut, Route{.status = 302, .location = mirror.Url("/f")}});
         mirror.Set("/f", Route{.size = 1000,
                                .body = c.mirror.body,

@@ -1,8 +1,9 @@
 // Random and mutated URLs, from a fixed seed, through the URL split. Run under
 // ASan+UBSan this is the sanitizer-checked fuzz run of CrackUrl. URLs built from
 // known parts must come back as those parts (or fail exactly when a part is too
-// long for its buffer or the URL longer than the library takes); anything else must never crash, and whatever splits must
-// fit its buffers and be safe to put on a request line.
+// long for its buffer or the URL longer than the library takes); anything else
+// must never crash, and whatever splits must fit its buffers and be safe to put
+// on a request line.
 #include <gtest/gtest.h>
 #include <strings.h>
 
