@@ -2,10 +2,16 @@
 //
 // The output file's length always equals `received` when the attempt ends: every
 // block is written and flushed before `received` grows, the file is cut to the write
-// offset before the body starts, and a failed write is cut back. So the next attempt
-// can resume from the file's length and never splice stale or partial bytes.
-#include <fcntl.h>
-#include <sys/file.h>
+// offset when the body's first byte arrives, and a failed write is cut back. So the
+// next attempt can resume from the file's length and never splice stale or partial
+// bytes.
+//
+// Bytes held are never glued to bytes of another version. When the answer shows
+// that the partial file is stale (a range of another version than the one the
+// file's validator names, or a 416 naming a resource shorter than the file), the
+// same attempt asks once more, without a range, and the whole resource replaces
+// the file: no try is spent on it, and the old bytes stay until the new body's
+// first byte arrives.
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -16,9 +22,11 @@
 #include <optional>
 #include <string>
 
+#include "answer_head.h"
 #include "brindlex/vbrindlex.h"
 #include "content_range.h"
 #include "internet.h"
+#include "output_file.h"
 #include "resume_validator.h"
 
 namespace net = brindlex::net;
@@ -26,7 +34,6 @@ namespace net = brindlex::net;
 namespace {
 
 constexpr std::size_t kBlockSize = 256;
-constexpr std::size_t kHeaderBufferSize = 2048;
 
 bool SeekTo(std::FILE* file, std::uint64_t offset) {
     return file == nullptr || fseeko(file, static_cast<off_t>(offset), SEEK_SET) == 0;
@@ -91,48 +98,57 @@ unsigned long VBRINDLEX::MinorThread() {
     net::InternetRetain(connection.get());
     connectHandle.store(connection.get(), std::memory_order_release);
 
-    net::InternetRef request(net::HttpOpenRequest(connection.get(), object.c_str(), referer,
-                                                  parts.schemeId == net::Scheme::Https));
-    if (!request) return GoClose(nullptr, RESULT_BAD_REQUEST, STATUS_FAILED);
-    net::InternetRetain(request.get());
-    requestHandle.store(request.get(), std::memory_order_release);
+    // A request handle per request of the attempt; the member holds the current
+    // one, so a stop or the watchdog always closes the one in use.
+    net::InternetRef request;
+    auto openRequest = [&] {
+        VHINTERNET made = net::HttpOpenRequest(connection.get(), object.c_str(), referer,
+                                               parts.schemeId == net::Scheme::Https);
+        if (made == nullptr) return false;
+        request.reset(made);
+        net::InternetRetain(made);
+        net::InternetCloseHandle(requestHandle.exchange(made, std::memory_order_acq_rel));
+        return true;
+    };
+    if (!openRequest()) return GoClose(nullptr, RESULT_BAD_REQUEST, STATUS_FAILED);
     SetStatus(STATUS_REQUEST);
 
-    // The Range and Referer lines are built without a size limit: a long URL still
-    // gets its whole Referer line.
-    std::string headers;
-    std::FILE* file = nullptr;
+    brindlex::OutputFile output;
+    std::FILE*& file = output.file;
+    // Every ending goes through here: a failed attempt takes away the empty file
+    // it made, so a 404 leaves nothing behind.
+    auto end = [&](unsigned long code, long long finalStatus) {
+        if (finalStatus != STATUS_DONE) brindlex::RemoveIfUntouched(output, path);
+        return GoClose(file, code, finalStatus);
+    };
     std::uint64_t existingLength = 0;
     // Which version the partial file holds, when it says so.
     std::optional<brindlex::ResumeValidator> validator;
-    bool rangeAsked = false;
     const bool toFile = (flags.load(std::memory_order_relaxed) & FLAG_TO_FILE) != 0;
     if (toFile) {
-        // Never truncated on opening (another instance may be writing the file
-        // under its lock), and never through a symbolic link: one planted in a
-        // shared save folder under the download's name would have us write over
-        // the file it points to.
-        const int fd = open(path, O_RDWR | O_CREAT | O_CLOEXEC | O_NOFOLLOW, 0644);
-        if (fd >= 0) file = fdopen(fd, "r+b");
-        if (file == nullptr) {
-            if (fd >= 0) close(fd);
-            return GoClose(nullptr, RESULT_FILE_PROBLEM, STATUS_FAILED);
-        }
-        // Two runs writing one file (two jobs with the same name, or two programs
-        // saving to one folder) would interleave their bytes: the second one waits
-        // for another attempt instead. The lock goes with the close.
-        if (flock(fileno(file), LOCK_EX | LOCK_NB) != 0 && errno == EWOULDBLOCK) {
-            return GoClose(file, RESULT_FILE_PROBLEM, STATUS_FAILED);
-        }
-        // Unbuffered: the blocks are written to the descriptor directly, and nothing
-        // may sit in a stdio buffer for fclose to write later.
-        std::setvbuf(file, nullptr, _IONBF, 0);
-        if (fseeko(file, 0, SEEK_END) != 0) return GoClose(file, RESULT_FILE_PROBLEM, STATUS_FAILED);
+        output = brindlex::OpenOutputFile(path);
+        if (file == nullptr) return GoClose(nullptr, RESULT_FILE_PROBLEM, STATUS_FAILED);
+        if (fseeko(file, 0, SEEK_END) != 0) return end(RESULT_FILE_PROBLEM, STATUS_FAILED);
         existingLength = static_cast<std::uint64_t>(ftello(file));
         if (existingLength != 0) validator = brindlex::ReadResumeValidator(fileno(file));
-        if (existingLength != 0 && !(flags.load(std::memory_order_relaxed) & FLAG_NO_RANGE)) {
+    }
+
+    // A file already as long as the resource is done, unless asked to fetch it again.
+    const bool keepComplete = !(flags.load(std::memory_order_relaxed) & FLAG_REFETCH_COMPLETE);
+    // Set once the answer showed the held bytes stale: the whole resource again.
+    bool fromStart = false;
+    bool rangeAsked = false;
+    brindlex::AnswerHead head;
+    brindlex::ContentRange range{};
+    bool rangeAccepted = false;
+    for (;;) {
+        rangeAsked = !fromStart && existingLength != 0 &&
+                     !(flags.load(std::memory_order_relaxed) & FLAG_NO_RANGE);
+        // The Range and Referer lines are built without a size limit: a long URL
+        // still gets its whole Referer line.
+        std::string headers;
+        if (rangeAsked) {
             headers = "Range: bytes=" + std::to_string(existingLength) + "-\r\n";
-            rangeAsked = true;
             received.store(existingLength, std::memory_order_relaxed);
             // The range is only wanted if it is still of the same version.
             if (validator) {
@@ -140,113 +156,96 @@ unsigned long VBRINDLEX::MinorThread() {
                                     validator->origin.c_str());
             }
         }
-    }
-    // The URL's own credentials never travel in a Referer line.
-    headers += "Referer: ";
-    headers += net::WithoutCredentials(url);
-    headers += "\r\n";
+        // The URL's own credentials never travel in a Referer line.
+        headers += "Referer: " + net::WithoutCredentials(url) + "\r\n";
+        if (!net::HttpSendRequest(request.get(), headers.c_str())) {
+            return end(RESULT_BAD_SEND_REQUEST, STATUS_FAILED);
+        }
+        SetStatus(STATUS_CATCH);
 
-    if (!net::HttpSendRequest(request.get(), headers.c_str())) {
-        return GoClose(file, RESULT_BAD_SEND_REQUEST, STATUS_FAILED);
-    }
-    SetStatus(STATUS_CATCH);
+        if (!brindlex::ReadAnswerHead(request.get(), &head)) {
+            const bool stopAsked = stopEvent != nullptr && VIsSignalled(stopEvent);
+            return end(stopAsked ? RESULT_INTERRUPTED : RESULT_DROPPED, STATUS_FAILED);
+        }
+        bool stale = false;
+        std::uint64_t whole = 0;
+        if (head.status == 416 && rangeAsked && head.hasRangeText &&
+            brindlex::ParseUnsatisfiedRange(head.rangeText, &whole)) {
+            if (whole == existingLength && keepComplete) {
+                // Nothing past the file's end: it already holds the whole resource
+                // (a run that ended after its last block, before its owner saw it end).
+                totalSize.store(existingLength, std::memory_order_relaxed);
+                received.store(existingLength, std::memory_order_relaxed);
+                return end(RESULT_OK, STATUS_DONE);
+            }
+            // Shorter than the file: the file can only hold an older version.
+            stale = whole < existingLength;
+        }
+        if (!stale && head.status >= 300) return end(head.status, STATUS_FAILED);
 
-    // Every header is read before any of them decides anything. A stop or the
-    // watchdog may close the handle at any moment, and a query on a closed handle
-    // fails as if the header were absent: taken as "no ranges, no length", that
-    // would rewind and cut the partial file. The close is final, so when the
-    // handle is still open after the last query, every failed query was a header
-    // the answer really lacks.
-    unsigned long httpStatus = 0;
-    const bool haveStatus = net::HttpQueryStatusCode(request.get(), &httpStatus);
-    char buffer[kHeaderBufferSize];
-    bool advertisesRanges = false;
-    bool unreadable = !haveStatus;
-    if (net::HttpQueryHeader(request.get(), "Accept-Ranges", buffer, sizeof buffer)) {
-        advertisesRanges = std::strstr(buffer, "bytes") != nullptr;
-    } else if (net::HttpHasHeader(request.get(), "Accept-Ranges")) {
-        unreadable = true;  // there, but too long to read
-    }
-    std::time_t modified = 0;
-    if (!net::HttpQueryLastModified(request.get(), &modified)) modified = std::time(nullptr);
-    std::uint64_t announced = 0;
-    const bool hasLength = net::HttpQueryContentLength(request.get(), &announced);
-    char rangeText[kHeaderBufferSize];
-    const bool hasRangeText =
-        net::HttpQueryHeader(request.get(), "Content-Range", rangeText, sizeof rangeText);
-    const bool hasRangeHeader = hasRangeText || net::HttpHasHeader(request.get(), "Content-Range");
-    if (unreadable || net::InternetIsClosed(request.get())) {
-        const bool stopAsked = stopEvent != nullptr && VIsSignalled(stopEvent);
-        return GoClose(file, stopAsked ? RESULT_INTERRUPTED : RESULT_DROPPED, STATUS_FAILED);
-    }
-
-    // A file already as long as the resource is done, unless asked to fetch it again.
-    const bool keepComplete = !(flags.load(std::memory_order_relaxed) & FLAG_REFETCH_COMPLETE);
-    std::uint64_t unsatisfiable = 0;
-    if (httpStatus == 416 && rangeAsked && keepComplete && hasRangeText &&
-        brindlex::ParseUnsatisfiedRange(rangeText, &unsatisfiable) &&
-        unsatisfiable == existingLength) {
-        // Nothing past the file's end: it already holds the whole resource (a run
-        // that ended after its last block, before its owner saw it end).
-        totalSize.store(existingLength, std::memory_order_relaxed);
-        received.store(existingLength, std::memory_order_relaxed);
-        return GoClose(file, RESULT_OK, STATUS_DONE);
-    }
-    if (httpStatus >= 300) return GoClose(file, httpStatus, STATUS_FAILED);
-
-    // An answer with no body says nothing about the bytes already held: taken as
-    // the whole resource, it would replace the partial file with nothing.
-    const bool noBody = httpStatus == 204 || httpStatus == 205 || (hasLength && announced == 0);
-    if (rangeAsked && noBody && !hasRangeHeader) {
-        return GoClose(file, RESULT_DROPPED, STATUS_FAILED);
+        // A continuation: the body belongs at the range start the server names. It
+        // is written there only when that leaves no gap in the file (nothing of
+        // the file counts once it proved stale); an answer we cannot place is
+        // refused and the file stays as it was.
+        rangeAccepted = !stale && head.hasRangeText &&
+                        brindlex::ParseContentRange(head.rangeText, &range) &&
+                        range.start <= (fromStart ? 0 : existingLength);
+        // Bytes of another version would follow the held ones.
+        if (rangeAccepted && range.start != 0 && validator &&
+            !brindlex::IsHeldVersion(*validator, request.get())) {
+            stale = true;
+        }
+        if (!stale) break;
+        // Once only: the second request asks for no range, so nothing in its
+        // answer can prove the file stale again.
+        fromStart = true;
+        if (!openRequest()) return end(RESULT_BAD_REQUEST, STATUS_FAILED);
     }
 
-    brindlex::ContentRange range{};
-    // A continuation: the body belongs at the range start the server names. It is
-    // written there only when that leaves no gap in the file; an answer we cannot
-    // place is refused and the file stays as it was.
-    const bool rangeAccepted = hasRangeText && brindlex::ParseContentRange(rangeText, &range) &&
-                               range.start <= existingLength;
+    // An answer with no body says nothing about the bytes already held (nor about
+    // ranges): taken as the whole resource, it would replace the file with nothing.
+    const bool noBody =
+        head.status == 204 || head.status == 205 || (head.hasLength && head.announced == 0);
+    if (existingLength != 0 && noBody && !head.hasRangeHeader) {
+        return end(RESULT_DROPPED, STATUS_FAILED);
+    }
     // A range we could place proves that ranges work, whatever Accept-Ranges says:
     // many servers send it on a 200 only, never on a 206.
-    if (!advertisesRanges && !rangeAccepted) {
+    if (!head.advertisesRanges && !rangeAccepted) {
         flags.fetch_or(FLAG_NO_RANGE, std::memory_order_relaxed);
     }
     if (rangeAccepted) {
         totalSize.store(range.total, std::memory_order_relaxed);
-        if (!SeekTo(file, range.start)) return GoClose(file, RESULT_FILE_PROBLEM, STATUS_FAILED);
+        if (!SeekTo(file, range.start)) return end(RESULT_FILE_PROBLEM, STATUS_FAILED);
         received.store(range.start, std::memory_order_relaxed);
-    } else if (hasRangeHeader || httpStatus == 206) {
+    } else if (head.hasRangeHeader || head.status == 206) {
         // A range we cannot place, or part of the resource with no range we can
         // read (none given, or one too long for the buffer): taken as the whole, it
         // would be written over the head of the file or, as long as the file, end
         // as done at once.
-        return GoClose(file, RESULT_DROPPED, STATUS_FAILED);
-    } else if (hasLength && announced != 0) {
-        // The whole resource follows.
-        totalSize.store(announced, std::memory_order_relaxed);
+        return end(RESULT_DROPPED, STATUS_FAILED);
+    } else {
+        // The whole resource follows, with its length or read to its end.
+        const bool known = head.hasLength && head.announced != 0;
+        totalSize.store(known ? head.announced : SIZE_UNKNOWN, std::memory_order_relaxed);
         // A file with a validator is known to be partial: one as long as the whole
         // answer holds another version (the server found our validator stale).
-        if (announced == existingLength && keepComplete && !validator) {
+        if (known && head.announced == existingLength && keepComplete && !validator && !fromStart) {
             received.store(existingLength, std::memory_order_relaxed);
-            return GoClose(file, RESULT_OK, STATUS_DONE);
+            return end(RESULT_OK, STATUS_DONE);
         }
-        if (!SeekTo(file, 0)) return GoClose(file, RESULT_FILE_PROBLEM, STATUS_FAILED);
+        if (!SeekTo(file, 0)) return end(RESULT_FILE_PROBLEM, STATUS_FAILED);
         received.store(0, std::memory_order_relaxed);
-    } else {
-        // No usable length and no range: the whole resource follows, read to its end.
-        totalSize.store(SIZE_UNKNOWN, std::memory_order_relaxed);
-        if (!SeekTo(file, 0)) return GoClose(file, RESULT_FILE_PROBLEM, STATUS_FAILED);
-        received.store(0, std::memory_order_relaxed);
-    }
-    if (!CutTo(file, received.load(std::memory_order_relaxed))) {
-        return GoClose(file, RESULT_FILE_PROBLEM, STATUS_FAILED);
-    }
-    if (file != nullptr) {
-        brindlex::KeepResumeValidator(fileno(file), request.get(),
-                                      received.load(std::memory_order_relaxed) != 0);
     }
 
+    // The file keeps what it holds until the body's first byte arrives: an answer
+    // that ends before it (a proxy or a server closing at once) says nothing about
+    // those bytes, and taken as the whole resource it would leave an empty file.
+    bool started = false;
+    auto endUnstarted = [&](unsigned long code) {
+        received.store(existingLength, std::memory_order_relaxed);
+        return end(code, STATUS_FAILED);
+    };
     char block[kBlockSize];
     for (;;) {
         const std::uint64_t done = received.load(std::memory_order_relaxed);
@@ -259,27 +258,37 @@ unsigned long VBRINDLEX::MinorThread() {
 
         std::size_t count = 0;
         if (!net::InternetReadFile(request.get(), block, want, &count)) {
-            return GoClose(file, RESULT_DROPPED, STATUS_FAILED);
+            return started ? end(RESULT_DROPPED, STATUS_FAILED) : endUnstarted(RESULT_DROPPED);
         }
         if (count == 0) {
-            if (total == SIZE_UNKNOWN) {
+            if (total == SIZE_UNKNOWN && (started || existingLength == 0)) {
+                // Read to its end; an empty resource over no file is an empty file.
                 totalSize.store(done, std::memory_order_relaxed);
                 continue;
             }
-            return GoClose(file, RESULT_DROPPED, STATUS_FAILED);
+            return started ? end(RESULT_DROPPED, STATUS_FAILED) : endUnstarted(RESULT_DROPPED);
+        }
+        if (!started) {
+            started = true;
+            if (!CutTo(file, done)) return endUnstarted(RESULT_FILE_PROBLEM);
+            if (file != nullptr) {
+                brindlex::KeepResumeValidator(fileno(file), request.get(), done != 0);
+            }
         }
         if (file != nullptr && !WriteBlock(fileno(file), block, count)) {
             // A disk that filled up may have taken part of the block: keep the file
             // exactly as long as what was counted.
             CutTo(file, done);
-            return GoClose(file, RESULT_FILE_PROBLEM, STATUS_FAILED);
+            return end(RESULT_FILE_PROBLEM, STATUS_FAILED);
         }
         received.store(done + count, std::memory_order_relaxed);
     }
+    // Stopped before the first byte: the file is as it was, time included.
+    if (!started && existingLength != 0) return endUnstarted(RESULT_INTERRUPTED);
 
-    if (file != nullptr) StampFileTime(file, modified);
+    if (file != nullptr) StampFileTime(file, head.modified);
     if (totalSize.load(std::memory_order_relaxed) <= received.load(std::memory_order_relaxed)) {
-        return GoClose(file, RESULT_OK, STATUS_DONE);
+        return end(RESULT_OK, STATUS_DONE);
     }
-    return GoClose(file, RESULT_INTERRUPTED, STATUS_FAILED);
+    return end(RESULT_INTERRUPTED, STATUS_FAILED);
 }

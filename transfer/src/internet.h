@@ -20,14 +20,18 @@ namespace brindlex::net {
 
 enum class Scheme { Unknown, Http, Https };
 
-// Buffer sizes count the terminating NUL; a longer part makes the split fail.
+// The longest URL the library takes, in bytes: signed links run to several KiB.
+constexpr std::size_t kMaxUrlLength = 8192;
+
+// Buffer sizes count the terminating NUL; a longer part makes the split fail. The
+// path and the extra information of any URL up to kMaxUrlLength fit.
 struct UrlParts {
     char scheme[10];
     char host[512];
     char user[512];
     char password[512];
-    char path[2048];
-    char extra[2048];  // query and fragment, from the first '?' or '#'
+    char path[kMaxUrlLength];
+    char extra[kMaxUrlLength];  // query and fragment, from the first '?' or '#'
     unsigned port;     // 80 / 443 when the URL gives none
     Scheme schemeId;   // Unknown for anything but http and https
     // Path and extra information as the URL writes them, escapes kept: what goes
@@ -37,12 +41,16 @@ struct UrlParts {
 };
 
 // Splits `url` (NUL-terminated) with escape sequences decoded. False when the text
-// is not a URL or a part does not fit its buffer.
+// is not a URL, is longer than kMaxUrlLength or a part does not fit its buffer.
 bool CrackUrl(const char* url, UrlParts* parts);
 
-// `url` as it stands without the user name and password of its authority: what a
-// Referer line may carry. A text without an authority is returned unchanged.
+// `url` rebuilt by the parser without its user name and password: what a Referer
+// line may carry to the URL's own origin. "" when it is not a URL.
 std::string WithoutCredentials(const char* url);
+
+// "scheme://host[:port]/" of `url`, the port only when it is not the scheme's
+// own: all a Referer tells another origin, as browsers do. "" when it is not a URL.
+std::string RefererOrigin(const char* url);
 
 // Handles. Each call returns a new handle holding one reference, or null.
 VHINTERNET InternetOpen(const char* agent);
@@ -55,9 +63,9 @@ VHINTERNET HttpOpenRequest(VHINTERNET connection, const char* object, const char
 
 // Sends the GET with the additional header lines ("Name: value\r\n"...,
 // NUL-terminated) and waits for the final answer's headers, following redirects.
-// A Referer line (or else the referer argument) is rebuilt for each hop: on a hop
-// to another origin it loses its #fragment, and it never goes from HTTPS to plain
-// HTTP. False on any failure, certificate checks included, when the handle was
+// A Referer line (or else the referer argument) is rebuilt for each hop: a hop to
+// another origin gets only its origin ("http://host:port/"), and it never goes
+// from HTTPS to plain HTTP. False on any failure, certificate checks included, when the handle was
 // closed, on a redirect from HTTPS to plain HTTP (nothing leaves in the clear), or
 // when a 2xx answer's Content-Length is not one number below 2^63 (its body could
 // not be told complete from cut short).
@@ -109,6 +117,11 @@ public:
     InternetRef& operator=(const InternetRef&) = delete;
     VHINTERNET get() const { return h_; }
     explicit operator bool() const { return h_ != nullptr; }
+    // Takes `h` (one reference) in place of the handle held so far.
+    void reset(VHINTERNET h) {
+        InternetRelease(h_);
+        h_ = h;
+    }
 
 private:
     VHINTERNET h_;

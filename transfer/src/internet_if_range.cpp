@@ -16,10 +16,8 @@ namespace brindlex::net {
 // "scheme://host:port" of `url`, the port filled in when the URL has none; ""
 // when it cannot be parsed.
 std::string Request::OriginOfUrl(const std::string& url) {
-    UrlPtr parsed(curl_url());
-    if (!parsed || curl_url_set(parsed.get(), CURLUPART_URL, url.c_str(), 0) != CURLUE_OK)
-        return {};
-    return OriginOf(parsed.get());
+    UrlPtr parsed = ParseUrl(url.c_str());
+    return parsed ? OriginOf(parsed.get()) : std::string();
 }
 
 bool Request::SetIfRange(const char* validator, const char* origin) {

@@ -6,6 +6,7 @@
 #include <cstring>
 #include <string>
 
+#include "internet.h"
 #include "trust_store.h"
 
 namespace brindlex::net {
@@ -83,13 +84,13 @@ bool Request::BuildHeaderList(const char* headers) {
 }
 
 // The Referer of one hop. The header list goes to every hop alike, so the line is
-// made here: another origin never learns the #fragment, and a page asked for over
-// HTTPS is never named to a server over plain HTTP.
+// made here: another origin learns only the origin of the page (never its path,
+// whose query may hold a signed link's token, nor its #fragment), and a page
+// asked for over HTTPS is never named to a server over plain HTTP.
 std::string Request::HopReferer(const std::string& url, bool sameOrigin) const {
-    std::string referer = refererInHeaders_ ? lineReferer_ : referer_;
+    const std::string& referer = refererInHeaders_ ? lineReferer_ : referer_;
     if (secure_ && !curl_strnequal(url.c_str(), "https:", 6)) return {};
-    if (!sameOrigin) referer = referer.substr(0, referer.find('#'));
-    return referer;
+    return sameOrigin ? referer : RefererOrigin(referer.c_str());
 }
 
 bool Request::StartHop(const std::string& url, bool customTarget, bool sameOrigin) {

@@ -56,13 +56,11 @@ std::string Request::OriginUrl() const {
 bool Request::NextHop(std::string* next, bool* sameOrigin) const {
     const std::string* location = Header("Location");
     if (location == nullptr || location->empty()) return false;
-    UrlPtr url(curl_url());
-    if (!url) return false;
-    const unsigned base = CURLU_NON_SUPPORT_SCHEME | CURLU_ALLOW_SPACE;
-    if (curl_url_set(url.get(), CURLUPART_URL, currentUrl_.c_str(), base | CURLU_PATH_AS_IS) !=
-            CURLUE_OK ||
-        curl_url_set(url.get(), CURLUPART_URL, location->c_str(), base | CURLU_URLENCODE) !=
-            CURLUE_OK) {
+    // Resolved against the hop's URL as the parser reads it; what the server wrote
+    // is escaped where it cannot stand in a URL.
+    UrlPtr url = ParseUrl(currentUrl_.c_str());
+    const unsigned flags = CURLU_NON_SUPPORT_SCHEME | CURLU_ALLOW_SPACE | CURLU_URLENCODE;
+    if (!url || curl_url_set(url.get(), CURLUPART_URL, location->c_str(), flags) != CURLUE_OK) {
         return false;
     }
     char* scheme = nullptr;

@@ -1,9 +1,8 @@
-// URL text: splitting a URL into its parts, and escaping a request object for the
-// request line. libcurl's URL parser does the parsing; what is ours is the decoding
-// of escapes and the fixed buffer limits of the caller.
+// URL text: splitting a URL into its parts, cleaning it for a Referer, and
+// escaping a request object for the request line. libcurl's URL parser does all
+// the parsing; what is ours is the decoding of escapes and the caller's limits.
 #include <curl/curl.h>
 
-#include <algorithm>
 #include <cstdlib>
 #include <cstring>
 #include <memory>
@@ -81,16 +80,23 @@ bool Store(const std::string& text, char* buf, std::size_t size) {
 
 }  // namespace
 
-bool CrackUrl(const char* url, UrlParts* parts) {
-    if (url == nullptr || parts == nullptr) return false;
-    *parts = UrlParts{};
+UrlPtr ParseUrl(const char* url) {
     UrlPtr handle(curl_url());
-    if (!handle) return false;
-    // Any scheme splits (the caller refuses the ones it cannot fetch with a code of
+    if (!handle || url == nullptr) return nullptr;
+    // Any scheme splits (the fetch refuses the ones it cannot fetch with a code of
     // its own); the path keeps its dot segments because the object is sent as it
     // stands; spaces, which people do type into URLs, are taken as they come.
     const unsigned flags = CURLU_NON_SUPPORT_SCHEME | CURLU_PATH_AS_IS | CURLU_ALLOW_SPACE;
-    if (curl_url_set(handle.get(), CURLUPART_URL, url, flags) != CURLUE_OK) return false;
+    if (curl_url_set(handle.get(), CURLUPART_URL, url, flags) != CURLUE_OK) return nullptr;
+    return handle;
+}
+
+bool CrackUrl(const char* url, UrlParts* parts) {
+    if (url == nullptr || parts == nullptr) return false;
+    *parts = UrlParts{};
+    if (std::strlen(url) > kMaxUrlLength) return false;
+    UrlPtr handle = ParseUrl(url);
+    if (!handle) return false;
 
     std::string scheme, host, user, password, path, query, fragment, port;
     if (!GetPart(handle.get(), CURLUPART_SCHEME, &scheme) ||
@@ -145,16 +151,28 @@ bool CrackUrl(const char* url, UrlParts* parts) {
 }
 
 std::string WithoutCredentials(const char* url) {
-    std::string text = url != nullptr ? url : "";
-    const std::size_t mark = text.find("://");
-    if (mark == std::string::npos) return text;
-    // The authority ends where libcurl's parser ends it; the user information is
-    // everything up to its first '@', as the parser reads it.
-    const std::size_t start = mark + 3;
-    const std::size_t end = std::min(text.find_first_of("/?#", start), text.size());
-    const std::size_t at = text.find('@', start);
-    if (at != std::string::npos && at < end) text.erase(start, at + 1 - start);
-    return text;
+    UrlPtr parsed = ParseUrl(url);
+    if (!parsed || curl_url_set(parsed.get(), CURLUPART_USER, nullptr, 0) != CURLUE_OK ||
+        curl_url_set(parsed.get(), CURLUPART_PASSWORD, nullptr, 0) != CURLUE_OK ||
+        curl_url_set(parsed.get(), CURLUPART_OPTIONS, nullptr, 0) != CURLUE_OK) {
+        return {};
+    }
+    char* text = nullptr;
+    curl_url_get(parsed.get(), CURLUPART_URL, &text, 0);
+    return TakeString(text);
+}
+
+std::string RefererOrigin(const char* url) {
+    UrlPtr parsed = ParseUrl(url);
+    if (!parsed) return {};
+    for (const CURLUPart part : {CURLUPART_USER, CURLUPART_PASSWORD, CURLUPART_OPTIONS,
+                                 CURLUPART_QUERY, CURLUPART_FRAGMENT}) {
+        if (curl_url_set(parsed.get(), part, nullptr, 0) != CURLUE_OK) return {};
+    }
+    char* text = nullptr;
+    if (curl_url_set(parsed.get(), CURLUPART_PATH, "/", 0) != CURLUE_OK) return {};
+    curl_url_get(parsed.get(), CURLUPART_URL, &text, CURLU_NO_DEFAULT_PORT);
+    return TakeString(text);
 }
 
 std::string EscapeForRequestLine(std::string_view object) {

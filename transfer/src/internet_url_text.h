@@ -15,6 +15,13 @@ struct UrlDeleter {
 };
 using UrlPtr = std::unique_ptr<CURLU, UrlDeleter>;
 
+// Every URL text of the library is read by libcurl's parser with these rules
+// (any scheme, dot segments and spaces kept as written), so the request, the
+// Referer and the redirect rules never disagree on where the user name, the host
+// or the path are, in `http:/u:p@h/` and `http:///u:p@h/` too. Null when the
+// text is not a URL.
+UrlPtr ParseUrl(const char* url);
+
 // The request object as it goes on the request line: every byte that cannot stand
 // there (space, control and non-ASCII) becomes %XX; the rest is left as it is.
 std::string EscapeForRequestLine(std::string_view object);

@@ -26,18 +26,29 @@ bool IsPrintable(std::string_view text) {
     return true;
 }
 
-// A strong ETag, else the Last-Modified text; "" when the answer gives neither.
-// A weak ETag (W/"...") cannot stand in If-Range: the server would never match it.
-std::string ValidatorOf(VHINTERNET answer) {
+// The answer's strong ETag; "" when it has none. A weak ETag (W/"...") cannot
+// stand in If-Range: the server would never match it.
+std::string StrongEtagOf(VHINTERNET answer) {
     char value[kMaxValue];
     if (net::HttpQueryHeader(answer, "ETag", value, sizeof value) && IsPrintable(value) &&
         std::string_view(value).substr(0, 2) != "W/") {
         return value;
     }
+    return {};
+}
+
+std::string LastModifiedOf(VHINTERNET answer) {
+    char value[kMaxValue];
     if (net::HttpQueryHeader(answer, "Last-Modified", value, sizeof value) && IsPrintable(value)) {
         return value;
     }
     return {};
+}
+
+// A strong ETag, else the Last-Modified text; "" when the answer gives neither.
+std::string ValidatorOf(VHINTERNET answer) {
+    std::string etag = StrongEtagOf(answer);
+    return !etag.empty() ? etag : LastModifiedOf(answer);
 }
 
 // The three attribute calls, each failing as on a file system without user
@@ -77,6 +88,12 @@ std::optional<ResumeValidator> ReadResumeValidator(int fd) {
         return std::nullopt;
     }
     return validator;
+}
+
+bool IsHeldVersion(const ResumeValidator& held, VHINTERNET answer) {
+    // An ETag is quoted and a date never is, so each can only equal its own kind.
+    return !held.value.empty() &&
+           (StrongEtagOf(answer) == held.value || LastModifiedOf(answer) == held.value);
 }
 
 void KeepResumeValidator(int fd, VHINTERNET answer, bool continuation) {

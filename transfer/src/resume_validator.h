@@ -32,6 +32,13 @@ struct ResumeValidator {
 // when there is none or what is there is not one we wrote.
 std::optional<ResumeValidator> ReadResumeValidator(int fd);
 
+// Worker thread, on an answer that would continue a file whose validator is
+// `held`: whether it is of that version, its strong ETag or its Last-Modified
+// text being the held value. An answer that gives neither cannot be told from
+// another version, so it is not. Whichever origin sent it: a mirror reached by a
+// redirect gets no If-Range, so this is the only check its ranges ever pass.
+bool IsHeldVersion(const ResumeValidator& held, VHINTERNET answer);
+
 // Worker thread, once the final answer's body is about to be written. Keeps the
 // answer's validator with the file. An answer without one leaves a continued
 // file's validator as it was (the server found it current) and removes it from a

@@ -154,23 +154,37 @@ TEST(HeaderLines, LongLinesHaveDefinedOutcomes) {
     }
 }
 
-// An answer with no body to a Range request says nothing about the bytes held:
-// the attempt fails and the partial file stays.
-TEST(EmptyAnswer, ToARangeRequestKeepsThePartialFile) {
+// An answer that ends before its first byte says nothing about the bytes held,
+// whether it answers a range or claims to be the whole resource: the attempt
+// fails and the partial file stays. Only with no partial file is an empty answer
+// an empty download.
+TEST(EmptyAnswer, KeepsThePartialFile) {
+    const Route::Framing close = Route::Framing::Close, chunked = Route::Framing::Chunked;
     const struct {
         const char* name;
         Route route;
+        std::uint64_t partial;
+        unsigned long result;
     } cases[] = {
-        {"204", Route{.status = 204, .acceptRanges = false}},
-        {"200 with length 0", Route{.acceptRanges = false}},
+        {"204", Route{.status = 204, .acceptRanges = false}, 500, RESULT_DROPPED},
+        {"200 with length 0", Route{.acceptRanges = false}, 500, RESULT_DROPPED},
         {"200 with length 0 and ranges",
-         Route{.acceptRanges = false, .extraHeaders = {"Accept-Ranges: bytes"}}},
+         Route{.acceptRanges = false, .extraHeaders = {"Accept-Ranges: bytes"}}, 500,
+         RESULT_DROPPED},
+        {"200 without length, closed at once", Route{.acceptRanges = false, .framing = close}, 500,
+         RESULT_DROPPED},
+        {"200 chunked, empty", Route{.acceptRanges = false, .framing = chunked}, 500,
+         RESULT_DROPPED},
+        {"200 of 1000 bytes, cut before the first",
+         Route{.size = 1000, .acceptRanges = false, .dropAfter = 0}, 500, RESULT_DROPPED},
+        {"200 without length over no file", Route{.acceptRanges = false, .framing = close}, 0,
+         RESULT_OK},
     };
     for (const auto& c : cases) {
         SCOPED_TRACE(c.name);
-        const Outcome got = Fetch(c.route, 500);
-        EXPECT_EQ(got.result, RESULT_DROPPED);
-        EXPECT_EQ(got.fileLength, 500u);
+        const Outcome got = Fetch(c.route, c.partial);
+        EXPECT_EQ(got.result, c.result);
+        EXPECT_EQ(got.fileLength, c.partial);
     }
 }
 

@@ -104,7 +104,8 @@ TEST(CrackUrl, RefusesWhatIsNotAUrl) {
     EXPECT_FALSE(CrackUrl("http://h/", nullptr));
 }
 
-// Each part at the longest its buffer holds, and one character more.
+// Each part at the longest its buffer holds, and one character more; the path
+// and the extra information are bounded only by the whole URL's length.
 TEST(CrackUrl, PartsUpToTheirBufferLimits) {
     struct Limit {
         const char* name;
@@ -116,13 +117,16 @@ TEST(CrackUrl, PartsUpToTheirBufferLimits) {
         {"host", [](std::size_t n) { return "http://" + std::string(n, 'h') + "/"; }, 511},
         {"user", [](std::size_t n) { return "http://" + std::string(n, 'u') + "@h/"; }, 511},
         {"password", [](std::size_t n) { return "http://u:" + std::string(n, 'p') + "@h/"; }, 511},
-        {"path", [](std::size_t n) { return "http://h/" + std::string(n - 1, 'p'); }, 2047},
-        {"extra", [](std::size_t n) { return "http://h/?" + std::string(n - 1, 'q'); }, 2047},
-        {"extra with fragment",
-         [](std::size_t n) { return "http://h/?q#" + std::string(n - 3, 'f'); }, 2047},
-        // The limit counts decoded characters: three escaped ones are one each.
-        {"decoded path",
-         [](std::size_t n) { return "http://h/" + std::string(n - 4, 'p') + "%41%42%43"; }, 2047},
+        {"url with a long path",
+         [](std::size_t n) { return "http://h/" + std::string(n - 9, 'p'); }, kMaxUrlLength},
+        {"url with a long query",
+         [](std::size_t n) { return "http://h/?" + std::string(n - 10, 'q'); }, kMaxUrlLength},
+        {"url with a long fragment",
+         [](std::size_t n) { return "http://h/?q#" + std::string(n - 12, 'f'); }, kMaxUrlLength},
+        // The limit counts the URL as written, escapes included.
+        {"url with escapes",
+         [](std::size_t n) { return "http://h/" + std::string(n - 18, 'p') + "%41%42%43"; },
+         kMaxUrlLength},
     };
     for (const Limit& limit : limits) {
         UrlParts parts;
@@ -148,6 +152,27 @@ TEST(CrackUrl, SurvivesHostileText) {
         if (CrackUrl(input.c_str(), &parts)) {
             EXPECT_LT(std::char_traits<char>::length(parts.path), sizeof parts.path);
         }
+    }
+}
+
+// The Referer of a page: to its own origin without credentials, to another one
+// only its origin, read by the same parser as the request.
+TEST(RefererText, IsRebuiltByTheParser) {
+    const struct {
+        const char* url;
+        const char* withoutCredentials;
+        const char* origin;
+    } cases[] = {
+        {"http://u:pw@h:81/p?t=1#f", "http://h:81/p?t=1#f", "http://h:81/"},
+        {"http:/u:pw@h/p", "http://h/p", "http://h/"},
+        {"http:///u:pw@h/p", "http://h/p", "http://h/"},
+        {"https://u@h:443/a/../b", "https://h:443/a/../b", "https://h/"},
+        {"http://[::1]:8080/x", "http://[::1]:8080/x", "http://[::1]:8080/"},
+        {"not a url", "", ""},
+    };
+    for (const auto& c : cases) {
+        EXPECT_EQ(WithoutCredentials(c.url), c.withoutCredentials) << c.url;
+        EXPECT_EQ(RefererOrigin(c.url), c.origin) << c.url;
     }
 }
 

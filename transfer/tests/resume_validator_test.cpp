@@ -162,4 +162,51 @@ TEST(ResumeValidatorRedirect, GoesOnlyToTheOriginThatGaveIt) {
     EXPECT_EQ(second[1].Header("If-Range"), "\"v1\"");
 }
 
+// A resume sent on to a mirror of another origin goes without If-Range, so the
+// mirror's range is appended only when its ETag or Last-Modified is the version
+// the file holds. Any other answer (another version, or one that does not say)
+// has the same attempt fetch the whole file again from the mirror.
+TEST(ResumeValidatorRedirect, MirrorRangeOfAnotherVersionIsNeverAppended) {
+    const std::string base = AttributeFolder();
+    if (base.empty()) GTEST_SKIP() << "no folder here takes user extended attributes";
+    const std::string kOtherDate = "Wed, 02 Dec 2026 10:00:00 GMT";
+    const struct {
+        const char* name;
+        Version held;    // what the file was cut from, on the first server
+        Version mirror;  // what the mirror has
+        std::size_t mirrorRequests;
+    } cases[] = {
+        {"same_etag", {kV1, kDate, {}}, {kV1, "", {}}, 1},
+        {"same_date", {kWeak, kDate, {}}, {kWeak, kDate, {}}, 1},
+        {"other_etag", {kV1, kDate, {}}, {kV2, kDate, kNew}, 2},
+        {"other_date", {"", kDate, {}}, {"", kOtherDate, kNew}, 2},
+        {"neither", {kV1, kDate, {}}, {"", "", kNew}, 2},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.name);
+        vtest::TempDir dir(base);
+        const std::string out = dir / "out";
+        TestServer first, mirror;
+        Route cut{.size = 1000,
+                  .dropAfter = 500,
+                  .lastModified = c.held.lastModified,
+                  .etag = c.held.etag};
+        first.SetSequence("/f", {cut, Route{.status = 302, .location = mirror.Url("/f")}});
+        mirror.Set("/f", Route{.size = 1000,
+                               .body = c.mirror.body,
+                               .lastModified = c.mirror.lastModified,
+                               .etag = c.mirror.etag});
+
+        EXPECT_EQ(Fetch(first.Url("/f"), out), RESULT_DROPPED);
+        ASSERT_TRUE(Attribute(out).has_value());
+        EXPECT_EQ(Fetch(first.Url("/f"), out), RESULT_OK);
+        EXPECT_TRUE(ReadWholeFile(out) == c.mirror.body.value_or(kBody));
+        const auto requests = mirror.RequestsFor("/f");
+        ASSERT_EQ(requests.size(), c.mirrorRequests);
+        EXPECT_EQ(requests[0].Header("Range"), "bytes=500-");
+        EXPECT_FALSE(requests[0].HasHeader("If-Range"));
+        EXPECT_FALSE(requests.back().HasHeader("Range") && c.mirrorRequests == 2);
+    }
+}
+
 }  // namespace
