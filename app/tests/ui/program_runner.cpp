@@ -31,7 +31,8 @@ ProgramFolder::ProgramFolder(const std::string& root, bool withDesktop) : root_(
     fs::copy_file(VANTOREL_PROGRAM, programDir() + "/vantorel");
 }
 
-ProgramRun::ProgramRun(const ProgramFolder& folder, const std::vector<std::string>& args) {
+ProgramRun::ProgramRun(const ProgramFolder& folder, const std::vector<std::string>& args,
+                       const std::vector<std::string>& extraEnvironment) {
     static int runs = 0;
     outputPath_ = folder.programDir() + "/../output" + std::to_string(++runs) + ".txt";
     const std::string root = folder.programDir() + "/..";
@@ -47,6 +48,7 @@ ProgramRun::ProgramRun(const ProgramFolder& folder, const std::vector<std::strin
         "QT_QPA_PLATFORM=offscreen",
         "PATH=/usr/bin:/bin",
     };
+    environment.insert(environment.end(), extraEnvironment.begin(), extraEnvironment.end());
     std::vector<char*> envp;
     for (std::string& entry : environment) envp.push_back(entry.data());
     envp.push_back(nullptr);
