@@ -15,10 +15,10 @@
 #include <vector>
 
 enum class CommandAction {
-    kRun,         // queue `urls` (none: just start)
-    kHelp,        // print the usage on stdout, exit 0
-    kVersion,     // print the version on stdout, exit 0
-    kBadOption,   // print the usage on stderr, exit 2
+    kRun,        // queue `urls` (none: just start)
+    kHelp,       // print the usage on stdout, exit 0
+    kVersion,    // print the version on stdout, exit 0
+    kBadOption,  // print the usage on stderr, exit 2
 };
 
 // One text the command line or a running instance did not queue, and why.

@@ -42,8 +42,8 @@ HandoffBatchReader::State HandoffBatchReader::Feed(std::string_view bytes) {
     if (received_ > kMaxHandoffBatchBytes) return state_ = State::kBroken;
     pending_.append(bytes);
     std::size_t start = 0;
-    for (std::size_t end; state_ == State::kMore && (end = pending_.find('\0', start)) !=
-                                                        std::string::npos;
+    for (std::size_t end;
+         state_ == State::kMore && (end = pending_.find('\0', start)) != std::string::npos;
          start = end + 1) {
         TakeRecord(std::string_view(pending_).substr(start, end - start));
         if (state_ == State::kDone && end + 1 != pending_.size()) state_ = State::kBroken;
@@ -79,7 +79,8 @@ bool HandoffAnswerReader::Feed(std::string_view bytes) {
     if (broken_) return false;
     pending_.append(bytes);
     std::size_t start = 0;
-    for (std::size_t end; (end = pending_.find('\0', start)) != std::string::npos; start = end + 1) {
+    for (std::size_t end; (end = pending_.find('\0', start)) != std::string::npos;
+         start = end + 1) {
         const std::string_view record = std::string_view(pending_).substr(start, end - start);
         if (record == kQueued) {
             answers_.emplace_back();

@@ -41,8 +41,10 @@ bool ConnectWithPatience(QLocalSocket& socket, const QString& socketName,
     }
 }
 
-// Sends one batch and reads its answers (as many as arrived whole).
-std::vector<std::string> SendBatch(QLocalSocket& socket, const std::string& batch) {
+// Sends one batch of `count` downloads and reads its answers (as many as arrived
+// whole, never more than asked for).
+std::vector<std::string> SendBatch(QLocalSocket& socket, const std::string& batch,
+                                   std::size_t count) {
     const QDeadlineTimer deadline(kAnswerPatienceMs);
     socket.write(batch.data(), static_cast<qint64>(batch.size()));
     while (socket.bytesToWrite() > 0) {
@@ -50,17 +52,20 @@ std::vector<std::string> SendBatch(QLocalSocket& socket, const std::string& batc
     }
     HandoffAnswerReader reader;
     bool readable = true;
-    while (readable) {
+    while (readable && reader.answers().size() < count) {
         if (socket.bytesAvailable() == 0 &&
             !socket.waitForReadyRead(static_cast<int>(deadline.remainingTime()))) {
             readable = false;  // closed after the last answer, or no answer in time
         }
         const QByteArray bytes = socket.readAll();
-        if (!reader.Feed(std::string_view(bytes.constData(), static_cast<std::size_t>(bytes.size())))) {
+        if (!reader.Feed(
+                std::string_view(bytes.constData(), static_cast<std::size_t>(bytes.size())))) {
             break;
         }
     }
-    return reader.answers();
+    std::vector<std::string> answers = reader.answers();
+    if (answers.size() > count) answers.resize(count);
+    return answers;
 }
 
 }  // namespace
@@ -113,8 +118,8 @@ int HandUrlsToRunningInstance(const QString& socketName, const std::vector<std::
         std::size_t end = first;
         while (end < urls.size()) {
             const std::string download = EncodeHandedDownload(urls[end]);
-            if (end > first && EncodeHandoffBatch(downloads).size() + download.size() >
-                                   kMaxHandoffBatchBytes) {
+            if (end > first &&
+                EncodeHandoffBatch(downloads).size() + download.size() > kMaxHandoffBatchBytes) {
                 break;
             }
             downloads += download;
@@ -126,11 +131,13 @@ int HandUrlsToRunningInstance(const QString& socketName, const std::vector<std::
             return kExitRefused;
         }
         if (!PeerIsUser(static_cast<int>(socket.socketDescriptor()), user)) {
-            std::fprintf(stderr, "vantorel: the hand-off socket is served by another user: "
-                                 "nothing was sent\n");
+            std::fprintf(stderr,
+                         "vantorel: the hand-off socket is served by another user: "
+                         "nothing was sent\n");
             return kExitRefused;
         }
-        const std::vector<std::string> answers = SendBatch(socket, EncodeHandoffBatch(downloads));
+        const std::vector<std::string> answers =
+            SendBatch(socket, EncodeHandoffBatch(downloads), end - first);
         socket.abort();
         for (std::size_t i = first; i < end; ++i) {
             if (i - first >= answers.size()) {

@@ -55,7 +55,8 @@ class UrlHandoffServer : public QObject {
     Q_OBJECT
 
 public:
-    using Handler = std::function<std::vector<NewFileOutcome>(const std::vector<std::string>& urls)>;
+    using Handler =
+        std::function<std::vector<NewFileOutcome>(const std::vector<std::string>& urls)>;
 
     // How long a connection may take to send its batch, and then to read the answer.
     static constexpr int kConnectionPatienceMs = 10000;

@@ -9,8 +9,8 @@
 
 #include <algorithm>
 #include <cerrno>
-#include <ios>
 #include <filesystem>
+#include <ios>
 #include <string>
 #include <vector>
 
@@ -95,8 +95,8 @@ TEST(OpenStateFileForReading, OpensOnlyARegularFileOfItsOwnName) {
     const struct {
         const char* name;
         int error;  // 0: opened
-    } cases[] = {{"file", 0}, {"missing", ENOENT}, {"link", ELOOP}, {"folder", EINVAL},
-                 {"fifo", EINVAL}};
+    } cases[] = {
+        {"file", 0}, {"missing", ENOENT}, {"link", ELOOP}, {"folder", EINVAL}, {"fifo", EINVAL}};
     for (const auto& c : cases) {
         errno = 0;
         const int fd = OpenStateFileForReading(dir.File(c.name));

@@ -22,9 +22,9 @@ ProgramFolder::ProgramFolder(const std::string& root, bool withDesktop) : root_(
     fs::permissions(root_ + "/runtime", fs::perms::owner_all, fs::perm_options::replace);
     // The program keeps its state beside itself only in a folder nobody else may
     // write, whatever the umask made of it.
-    fs::permissions(programDir(), fs::perms::owner_all | fs::perms::group_read |
-                                      fs::perms::group_exec | fs::perms::others_read |
-                                      fs::perms::others_exec,
+    fs::permissions(programDir(),
+                    fs::perms::owner_all | fs::perms::group_read | fs::perms::group_exec |
+                        fs::perms::others_read | fs::perms::others_exec,
                     fs::perm_options::replace);
     if (withDesktop) fs::create_directories(desktop());
     // A copy, not a link: the program folder is where /proc/self/exe points.

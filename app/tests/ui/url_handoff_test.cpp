@@ -95,8 +95,7 @@ TEST(UrlHandoffTest, EachUrlIsAnsweredAndLongOnesTravelWhole) {
     ASSERT_TRUE(server.Listen(name));
 
     const std::string longest = "http://h/" + std::string(kLongestUrl - 9, 'a');
-    const std::vector<std::string> urls = {"http://h/ok", longest, longest + "b",
-                                           "http://h/name"};
+    const std::vector<std::string> urls = {"http://h/ok", longest, longest + "b", "http://h/name"};
     std::string printed;
     EXPECT_EQ(HandOver(name, urls, ::geteuid(), &printed), 1);
     EXPECT_EQ(taken, (std::vector<std::string>{"http://h/ok", longest, "http://h/name"}));
