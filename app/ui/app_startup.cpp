@@ -91,8 +91,8 @@ int RunVantorel(int argc, char** argv) {
     QApplication::setQuitOnLastWindowClosed(false);
     QApplication::setWindowIcon(QIcon(QStringLiteral(":/vantorel.png")));
     // Listening at once: a second start may hand URLs over before the window
-    // exists; they wait in the socket until the loop runs.
-    // The window exists before the loop runs, which is when the first batch is read.
+    // exists; they wait in the socket until the loop runs, and the window is
+    // there by then. The sender waits for the answer.
     std::unique_ptr<MainWindow> window;
     UrlHandoffServer handoff([&window](const std::vector<std::string>& handed) {
         return window ? window->AddUrlsFromOutside(handed) : std::vector<NewFileOutcome>();

@@ -118,8 +118,10 @@ int HandUrlsToRunningInstance(const QString& socketName, const std::vector<std::
         std::size_t end = first;
         while (end < urls.size()) {
             const std::string download = EncodeHandedDownload(urls[end]);
-            if (end > first &&
-                EncodeHandoffBatch(downloads).size() + download.size() > kMaxHandoffBatchBytes) {
+            // The greeting with its NUL, the downloads, the end's NUL.
+            const std::size_t batchSize =
+                sizeof kHandoffGreeting + downloads.size() + download.size() + 1;
+            if (end > first && batchSize > kMaxHandoffBatchBytes) {
                 break;
             }
             downloads += download;
