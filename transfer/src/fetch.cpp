@@ -20,6 +20,7 @@
 #include "content_range.h"
 #include "internet.h"
 #include "resume_validator.h"
+#include "speed_limit.h"
 
 namespace net = brindlex::net;
 
@@ -147,7 +148,7 @@ unsigned long VBRINDLEX::MinorThread() {
     headers += "\r\n";
 
     if (!net::HttpSendRequest(request.get(), headers.c_str())) {
-        return GoClose(file, RESULT_BAD_SEND_REQUEST, STATUS_FAILED);
+        return GoClose(file, net::HttpSendFailure(request.get()), STATUS_FAILED);
     }
     SetStatus(STATUS_CATCH);
 
@@ -248,6 +249,7 @@ unsigned long VBRINDLEX::MinorThread() {
     }
 
     char block[kBlockSize];
+    brindlex::SpeedPacer pacer(*this);
     for (;;) {
         const std::uint64_t done = received.load(std::memory_order_relaxed);
         const std::uint64_t total = totalSize.load(std::memory_order_relaxed);
@@ -275,6 +277,7 @@ unsigned long VBRINDLEX::MinorThread() {
             return GoClose(file, RESULT_FILE_PROBLEM, STATUS_FAILED);
         }
         received.store(done + count, std::memory_order_relaxed);
+        pacer.Written(count);
     }
 
     if (file != nullptr) StampFileTime(file, modified);
