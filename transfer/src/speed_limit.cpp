@@ -19,8 +19,6 @@ using Clock = std::chrono::steady_clock;
 
 // How far a clock may lag now: what a run may take at once after an idle spell.
 constexpr auto kBurst = std::chrono::milliseconds(50);
-// Shorter waits are not worth a sleep: they are made up with the next block.
-constexpr auto kMinHold = std::chrono::milliseconds(2);
 // Longest slice of a hold: a stop, the watchdog and a new limit act within it.
 constexpr auto kHoldSlice = std::chrono::milliseconds(100);
 
@@ -61,7 +59,11 @@ void SpeedPacer::Pace(std::size_t count) {
         ownDue_ = now;
     }
     if (own != 0) due = std::max(due, Book(&ownDue_, now, count, own));
-    if (due - now >= kMinHold) HoldUntil(due, generation);
+    // Every block that is due later is waited for, however short the wait: a run
+    // that went on without waiting would book its next block before the others
+    // had booked theirs, and take more than its share. A wait that oversleeps
+    // costs nothing, as the clock lets the run catch up.
+    if (due > now) HoldUntil(due, generation);
 }
 
 void SpeedPacer::HoldUntil(Clock::time_point due, std::uint64_t generation) {
