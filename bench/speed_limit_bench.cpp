@@ -87,7 +87,8 @@ int main(int argc, char** argv) {
     for (int i = 0; i < count; ++i) {
         auto run = std::make_unique<VBRINDLEX>();
         run->SetURL(urls[static_cast<std::size_t>(i)].c_str());
-        run->SetDataReceptor(reinterpret_cast<std::uintptr_t>(files[static_cast<std::size_t>(i)].c_str()));
+        run->SetDataReceptor(
+            reinterpret_cast<std::uintptr_t>(files[static_cast<std::size_t>(i)].c_str()));
         run->GoAsync();
         runs.push_back(std::move(run));
     }

@@ -5,9 +5,9 @@
 #include <arpa/inet.h>
 #include <netinet/in.h>
 #include <poll.h>
+#include <strings.h>
 #include <sys/eventfd.h>
 #include <sys/socket.h>
-#include <strings.h>
 #include <unistd.h>
 
 #include <atomic>
@@ -147,10 +147,9 @@ void TestProxy::Impl::Serve(Client* client) {
         return;
     }
     client->originFd.store(origin);
-    const bool started =
-        request.method == "CONNECT"
-            ? SendAll(client->fd, "HTTP/1.1 200 Connection established\r\n\r\n")
-            : SendAll(origin, forwarded);
+    const bool started = request.method == "CONNECT"
+                             ? SendAll(client->fd, "HTTP/1.1 200 Connection established\r\n\r\n")
+                             : SendAll(origin, forwarded);
     if (started) Relay(client->fd, origin);
 }
 

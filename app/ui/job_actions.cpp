@@ -146,7 +146,8 @@ void JobActions::AskSpeedLimit(const std::vector<DownloadJob*>& jobs) {
 }
 
 void JobActions::SetSpeedLimit(const std::vector<DownloadJob*>& jobs, int kibPerSecond) {
-    const std::uint64_t limit = static_cast<std::uint64_t>(kibPerSecond < 0 ? 0 : kibPerSecond) * 1024;
+    const std::uint64_t limit =
+        static_cast<std::uint64_t>(kibPerSecond < 0 ? 0 : kibPerSecond) * 1024;
     for (DownloadJob* job : jobs) job->speedLimit.store(limit, std::memory_order_relaxed);
 }
 

@@ -88,8 +88,8 @@ void PreferencesDialog::ShowNetworkSettings() {
     ui_->proxyPasswordEdit->setText(QString::fromStdString(proxyPassword));
     // The manual proxy's boxes count only for "Manual".
     auto enableManual = [this](int index) {
-        for (QLineEdit* box : {ui_->proxyHostEdit, ui_->proxyPortEdit, ui_->proxyUserEdit,
-                               ui_->proxyPasswordEdit}) {
+        for (QLineEdit* box :
+             {ui_->proxyHostEdit, ui_->proxyPortEdit, ui_->proxyUserEdit, ui_->proxyPasswordEdit}) {
             box->setEnabled(index == 2);
         }
     };

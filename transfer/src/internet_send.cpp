@@ -119,8 +119,8 @@ bool Request::Send(const char* headers) {
 // Worker thread. A proxy that could not be reached is NoConnect, one that refused
 // the tunnel answers with its status; every other failure is the request's.
 unsigned long Request::SendFailure() const {
-    const unsigned long proxyCode = ProxyFailure(
-        easy_, done_ ? doneCode_ : CURLE_OK, proxy_, curl_strnequal(currentUrl_.c_str(), "https:", 6));
+    const unsigned long proxyCode = ProxyFailure(easy_, done_ ? doneCode_ : CURLE_OK, proxy_,
+                                                 curl_strnequal(currentUrl_.c_str(), "https:", 6));
     return proxyCode != 0 ? proxyCode : RESULT_BAD_SEND_REQUEST;
 }
 

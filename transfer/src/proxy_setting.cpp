@@ -54,14 +54,13 @@ bool ApplyProxy(CURL* easy, const ProxySetting& proxy) {
     std::string host = proxy.host;
     // An IPv6 address stands in brackets where a port may follow it.
     if (host.find(':') != std::string::npos && host.front() != '[') host = "[" + host + "]";
-    bool ok = curl_easy_setopt(easy, CURLOPT_PROXY, host.c_str()) == CURLE_OK &&
-              curl_easy_setopt(easy, CURLOPT_PROXYPORT, static_cast<long>(proxy.port)) ==
-                  CURLE_OK &&
-              curl_easy_setopt(easy, CURLOPT_PROXYTYPE, static_cast<long>(CURLPROXY_HTTP)) ==
-                  CURLE_OK &&
-              // HTTPS through a tunnel the proxy cannot read; plain HTTP as a
-              // request to the proxy, as every HTTP proxy expects it.
-              curl_easy_setopt(easy, CURLOPT_HTTPPROXYTUNNEL, 0L) == CURLE_OK;
+    bool ok =
+        curl_easy_setopt(easy, CURLOPT_PROXY, host.c_str()) == CURLE_OK &&
+        curl_easy_setopt(easy, CURLOPT_PROXYPORT, static_cast<long>(proxy.port)) == CURLE_OK &&
+        curl_easy_setopt(easy, CURLOPT_PROXYTYPE, static_cast<long>(CURLPROXY_HTTP)) == CURLE_OK &&
+        // HTTPS through a tunnel the proxy cannot read; plain HTTP as a
+        // request to the proxy, as every HTTP proxy expects it.
+        curl_easy_setopt(easy, CURLOPT_HTTPPROXYTUNNEL, 0L) == CURLE_OK;
     // The credentials go in Proxy-Authorization to the proxy alone, never in the
     // request's own Authorization.
     if (!proxy.user.empty() || !proxy.password.empty()) {
@@ -77,8 +76,8 @@ unsigned long ProxyFailure(CURL* easy, CURLcode code, const ProxySetting& proxy,
         return RESULT_NO_CONNECT;
     // A tunnel the proxy would not open: its answer to CONNECT is the answer.
     long connectCode = 0;
-    if (easy != nullptr && curl_easy_getinfo(easy, CURLINFO_HTTP_CONNECTCODE, &connectCode) ==
-                               CURLE_OK &&
+    if (easy != nullptr &&
+        curl_easy_getinfo(easy, CURLINFO_HTTP_CONNECTCODE, &connectCode) == CURLE_OK &&
         connectCode >= 300) {
         return static_cast<unsigned long>(connectCode);
     }

@@ -6,12 +6,12 @@
 // worker thread (the fetch). Each function below says which of them calls it.
 //
 // Memory order, the one rule for every member shared between these threads: a
-// member holding a value (flags, received, result, status, totalSize) is read and
-// written with memory_order_relaxed, on every thread. Each is one word read whole,
-// and none says anything about another: the owner may see status and totalSize
-// from slightly different moments. A member holding a pointer another thread
-// follows (the three internet handles) is stored with release and taken with
-// acquire. Any other ordering comes from the handles: signalling a VHANDLE is a
+// member holding a value (flags, received, result, status, totalSize, speedLimit)
+// is read and written with memory_order_relaxed, on every thread. Each is one word
+// read whole, and none says anything about another: the owner may see status and
+// totalSize from slightly different moments. A member holding a pointer another
+// thread follows (the three internet handles) is stored with release and taken
+// with acquire. Any other ordering comes from the handles: signalling a VHANDLE is a
 // release and seeing it signalled an acquire, so once `thread` is seen signalled,
 // result, the final status and everything else the run wrote are in place. The
 // plain members (dataReceptor, url, referer, agent) are set before a run starts
