@@ -27,7 +27,7 @@ public:
     unsigned long long order;
     // Nonzero: held back by the user, passed over by the scheduler until it is
     // resumed; the values are job_control.h's JobPause. Starts 0 and is never
-    // written to the list file, so every job runs again after a restart. Whoever
+    // written to the list file: the pause file keeps it (pause_file.h). Whoever
     // changes it tells the queue (JobBecameStartable / JobStoppedBeingStartable).
     int paused;
 

@@ -7,6 +7,7 @@
 #include "job_queue.h"
 #include "job_texts.h"
 #include "list_file.h"
+#include "list_save.h"
 
 namespace {
 
@@ -32,6 +33,7 @@ bool PauseJob(DownloadJob* job) {
     if (!CanPauseJob(job)) return false;
     job->paused = kPaused;
     JobStoppedBeingStartable(job);
+    SaveJobListSoon();  // the pause file goes with the list's next save
     // The run ends at its next block boundary; its end is settled when collected.
     if (job->thread != nullptr) VSetEvent(job->stopEvent);
     return true;
@@ -41,6 +43,7 @@ bool ResumeJob(DownloadJob* job) {
     if (!CanResumeJob(job)) return false;
     job->paused = job->thread != nullptr ? kResumeWhenStopped : kNotPaused;
     if (job->paused == kNotPaused) JobBecameStartable(job);
+    SaveJobListSoon();
     return true;
 }
 
