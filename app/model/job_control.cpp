@@ -80,7 +80,7 @@ void SettleEndedRun(DownloadJob* job) {
 }
 
 const char* JobStatusText(DownloadJob* job) {
-    if (job->paused == kPaused && StatusOf(job) != STATUS_DONE) return "Paused";
+    if (job->paused == kPaused && StatusOf(job) != STATUS_DONE) return PausedText(job);
     return StatusText(job);
 }
 

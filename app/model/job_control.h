@@ -51,8 +51,9 @@ bool RetryJobNow(DownloadJob* job);
 // resuming it is not a restart and costs no try.
 void SettleEndedRun(DownloadJob* job);
 
-// The Status text: "Paused" for a paused job that is not Done, otherwise
-// StatusText. Shares textBuffer like the other column texts.
+// The Status text: PausedText ("Paused", with the bytes held and the share
+// done) for a paused job that is not Done, otherwise StatusText. Shares
+// textBuffer like the other column texts.
 const char* JobStatusText(DownloadJob* job);
 
 // Why AddNewFileJob added nothing, or that it did.

@@ -5,6 +5,7 @@
 #include <QString>
 #include <QTreeWidget>
 #include <QTreeWidgetItem>
+#include <string>
 #include <unordered_map>
 #include <unordered_set>
 
@@ -42,17 +43,26 @@ QString SizeText(const DownloadJob* job) {
     return Text(FormatSize(textBuffer, total));
 }
 
-// The Status text, and with it what the cell draws beside the text.
+// The Status text, and with it what the cell draws beside the text. The sample
+// comes first: a running row's text ends with the speed it gives.
 void SetStatusText(QTreeWidgetItem* item, DownloadJob* job) {
-    item->setText(kStatusColumn, Text(JobStatusText(job)));
     NoteJobProgress(item, job);
+    QString text = Text(JobStatusText(job));
+    const QString speed = JobSpeedText(item, job);
+    if (!speed.isEmpty()) text += QLatin1Char(' ') + speed;
+    item->setText(kStatusColumn, text);
 }
 
 // The columns a refresh renews. Each text goes into the row before the next one
-// is produced: they share textBuffer.
+// is produced: they share textBuffer. The LastError tooltip is made from the text
+// just produced, so the 404 rule runs once, here, as before.
 void SetChangingTexts(QTreeWidgetItem* item, DownloadJob* job) {
     SetStatusText(item, job);
-    item->setText(kLastErrorColumn, Text(LastErrorText(job)));
+    const std::string lastError = LastErrorText(job);
+    item->setText(kLastErrorColumn, Text(lastError.c_str()));
+    item->setToolTip(kLastErrorColumn,
+                     QString::fromStdString(LastErrorExplanation(
+                         lastError, job->fileError.load(std::memory_order_relaxed))));
     item->setText(kSizeColumn, SizeText(job));
 }
 
