@@ -30,6 +30,9 @@ public:
     // written to the list file: the pause file keeps it (pause_file.h). Whoever
     // changes it tells the queue (JobBecameStartable / JobStoppedBeingStartable).
     int paused;
+    // Which of the queue's counts (JobCounts in job_queue.h) holds the job; -1
+    // while it holds none. Kept by the queue alone.
+    int countedAs;
 
     DownloadJob();
     // Releases `fileName`, then the transfer object's strings and handles. The run

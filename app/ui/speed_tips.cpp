@@ -71,6 +71,17 @@ QString SpeedTips::ShortTextFor(const DownloadJob* job) const {
         SpeedShortText(found->second.BytesPerSecond(now), found->second.SecondsLeft(now, total)));
 }
 
+std::optional<double> SpeedTips::TotalBytesPerSecond() const {
+    const double now = SteadySeconds();
+    std::optional<double> total;
+    for (const auto& [job, meter] : meters_) {
+        if (const std::optional<double> speed = meter.BytesPerSecond(now)) {
+            total = total.value_or(0.0) + *speed;
+        }
+    }
+    return total;
+}
+
 void SpeedTips::RefreshShownTip(const DownloadJob* job) {
     if (job != shownFor_ || !QToolTip::isVisible()) return;
     const QString text = TipFor(job);

@@ -14,6 +14,7 @@
 #include <QObject>
 #include <QPoint>
 #include <QRect>
+#include <optional>
 #include <unordered_map>
 
 #include "speed_meter.h"
@@ -44,6 +45,9 @@ public:
     void RefreshShownTip(const DownloadJob* job);
 
     std::size_t MeterCount() const { return meters_.size(); }
+    // The speeds of all runs measured now, added up, in bytes per second; empty
+    // while no run has a speed yet. Costs the runs receiving data.
+    std::optional<double> TotalBytesPerSecond() const;
 
 protected:
     bool eventFilter(QObject* watched, QEvent* event) override;

@@ -193,14 +193,14 @@ TEST_F(JobActionsTest, OpenFileOpenFolderAndCopyUrlActOnTheSelectedRows) {
 
     window.jobView()->topLevelItem(1)->setSelected(true);
     QStringList enabled = Choose(window, 1, "Open file");
-    EXPECT_EQ(enabled,
-              QStringList({"Delete", "Pause", "Speed limit\u2026", "Open folder", "Copy URL"}));
+    EXPECT_EQ(enabled, QStringList({"Delete", "Pause", "Speed limit\u2026", "Open folder",
+                                    "Copy URL", "Clear finished"}));
     EXPECT_TRUE(opened.isEmpty());  // only a Done download is opened
 
     window.jobView()->topLevelItem(0)->setSelected(true);
     enabled = Choose(window, 0, "Open file");
     EXPECT_EQ(enabled, QStringList({"Delete", "Pause", "Speed limit\u2026", "Open file",
-                                    "Open folder", "Copy URL"}));
+                                    "Open folder", "Copy URL", "Clear finished"}));
     EXPECT_EQ(opened, QList<QUrl>({QUrl::fromLocalFile(folder + "/a.bin")}));
 
     opened.clear();
