@@ -30,6 +30,15 @@ public:
     // written to the list file, so every job runs again after a restart. Whoever
     // changes it tells the queue (JobBecameStartable / JobStoppedBeingStartable).
     int paused;
+    // The empty file made for the job when it was added in this session, which
+    // reserved its name (own_file.h): valid when `nameReserved`. Never written to
+    // the list file.
+    bool nameReserved;
+    unsigned long long reservedDevice;
+    unsigned long long reservedInode;
+    // True from the add until the job's first run has made sure the file at its
+    // name is its own.
+    bool ownFileUnchecked;
 
     DownloadJob();
     // Releases `fileName`, then the transfer object's strings and handles. The run

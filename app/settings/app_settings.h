@@ -23,7 +23,8 @@ extern int colWidths[kColumnCount];
 
 // Reads "DefPath" (default ""), "MaxFiles" (1), "MaxTries" (5) and "ColWidths"
 // (20 bytes; 50 for every column when they cannot be read) from iniPath. A missing
-// or unreadable file gives every default.
+// or unreadable file gives every default. "MaxFiles" and "MaxTries" are brought
+// into 0..kMostFiles and 0..kMostTries (job_queue.h).
 void LoadSettings();
 
 // Writes "ColWidths", "DefPath", "MaxFiles" and "MaxTries" (integers as "%d"), in
