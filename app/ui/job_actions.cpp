@@ -12,7 +12,7 @@
 #include <QStringList>
 #include <QTreeWidget>
 #include <QUrl>
-#include <unordered_set>
+#include <unordered_map>
 
 #include "job_control.h"
 #include "job_queue.h"
@@ -79,7 +79,7 @@ void JobActions::AddEntries(QMenu& menu, std::vector<DownloadJob*> jobs) {
     entries_.openFile = add(QStringLiteral("Open file"), AnyJob(jobs, IsDone));
     entries_.openFolder = add(QStringLiteral("Open folder"), !jobs.empty());
     entries_.copyUrl = add(QStringLiteral("Copy URL"), !jobs.empty());
-    menuJobs_ = std::move(jobs);
+    menuJobs_ = JobRefs(jobs);
 }
 
 bool JobActions::Run(QAction* chosen) {
@@ -157,12 +157,23 @@ void JobActions::AfterQueueChange() {
     RefreshJobView(window_);
 }
 
-std::vector<DownloadJob*> JobActions::StillQueued(const std::vector<DownloadJob*>& jobs) {
-    std::unordered_set<const DownloadJob*> queued;
-    for (const DownloadJob* job = jobList; job != nullptr; job = job->next) queued.insert(job);
+std::vector<JobRef> JobRefs(const std::vector<DownloadJob*>& jobs) {
+    std::vector<JobRef> refs;
+    refs.reserve(jobs.size());
+    for (DownloadJob* job : jobs) refs.push_back({job, job->order});
+    return refs;
+}
+
+std::vector<DownloadJob*> StillQueued(const std::vector<JobRef>& jobs) {
+    // Only the queue's jobs are ever read: a remembered address may be freed.
+    std::unordered_map<const DownloadJob*, unsigned long long> queued;
+    for (const DownloadJob* job = jobList; job != nullptr; job = job->next) {
+        queued.emplace(job, job->order);
+    }
     std::vector<DownloadJob*> kept;
-    for (DownloadJob* job : jobs) {
-        if (queued.count(job) != 0) kept.push_back(job);
+    for (const JobRef& ref : jobs) {
+        auto found = queued.find(ref.job);
+        if (found != queued.end() && found->second == ref.order) kept.push_back(ref.job);
     }
     return kept;
 }

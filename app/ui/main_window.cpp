@@ -91,13 +91,16 @@ void MainWindow::ShowJobMenu(const QPoint& pos) {
     }
     // The menu runs a loop of its own, where a collected run rebuilds the rows
     // and loses the selection: Delete takes the jobs chosen when it opened.
-    const std::vector<DownloadJob*> chosen = SelectedJobs(this);
+    const std::vector<DownloadJob*> selected = SelectedJobs(this);
+    const std::vector<JobRef> chosen = JobRefs(selected);
     QMenu menu(this);
     QAction* remove = menu.addAction(QStringLiteral("Delete"));
-    jobActions_->AddEntries(menu, chosen);
+    jobActions_->AddEntries(menu, selected);
     QAction* picked = runJobMenu(menu, jobView_->viewport()->mapToGlobal(pos));
     if (picked == remove) {
-        SelectJobs(this, chosen);
+        // Only the jobs still queued: a new job may have the address of one
+        // deleted meanwhile.
+        SelectJobs(this, StillQueued(chosen));
         DeleteSelectedJobs(this);
     } else {
         jobActions_->Run(picked);
@@ -129,9 +132,12 @@ void MainWindow::OpenNewFileWithUrl(const char* url) {
 }
 
 void MainWindow::AddUrlsFromOutside(const std::vector<std::string>& urls) {
-    for (const std::string& url : urls) {
-        const NewFileOutcome outcome = AddUrlAsNewFile(url);
-        if (outcome != kJobAdded) ReportIgnoredUrl(url.c_str(), outcome == kFileNameTooLong);
+    // All at once: one save of the list file and one run of the scheduler.
+    const std::vector<NewFileOutcome> outcomes = AddUrlsAsNewFiles(urls);
+    for (std::size_t i = 0; i < urls.size(); ++i) {
+        if (outcomes[i] != kJobAdded) {
+            ReportIgnoredUrl(urls[i].c_str(), outcomes[i] == kFileNameTooLong);
+        }
     }
     FillJobView(this);
     watcher_.Sync();

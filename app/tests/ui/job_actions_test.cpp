@@ -213,5 +213,36 @@ TEST_F(JobActionsTest, NoticeShowsAFileNameAsTextNotMarkup) {
     EXPECT_EQ(call.arguments()[7].toInt(), -1);
 }
 
+TEST_F(JobActionsTest, PopupNeverActsOnANewJobAtADeletedOnesAddress) {
+    maxFiles = 0;
+    for (const QString entry : {"Delete", "Pause"}) {
+        SCOPED_TRACE(entry.toStdString());
+        DownloadJob* old = AddJob("http://127.0.0.1:9/old", "old.bin");
+        MainWindow window;
+        Start(window);
+        DownloadJob* fresh = nullptr;
+        window.runJobMenu = [&](QMenu& menu, const QPoint&) -> QAction* {
+            // While the popup is open its job goes and another one comes.
+            RemoveJob(old);
+            fresh = new DownloadJob();
+            fresh->SetURL("http://127.0.0.1:9/new");
+            SetJobFileName(fresh, "new.bin");
+            AppendJob(fresh);
+            FillJobView(&window);
+            for (QAction* action : menu.actions()) {
+                if (action->text() == entry) return action;
+            }
+            return nullptr;
+        };
+        QTreeWidget* view = window.jobView();
+        window.ShowJobMenu(view->visualItemRect(view->topLevelItem(0)).center());
+        if (fresh != old) GTEST_SKIP() << "the new job did not get the old one's address";
+        ASSERT_EQ(jobList, fresh);
+        EXPECT_EQ(fresh->deleteMark, 0);
+        EXPECT_EQ(fresh->paused, kNotPaused);
+        RemoveJob(fresh);
+    }
+}
+
 }  // namespace
 }  // namespace vtest
