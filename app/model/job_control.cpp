@@ -106,8 +106,7 @@ NewFileOutcome QueueNewFileJob(std::string_view url, std::string_view fileName,
 
 }  // namespace
 
-NewFileOutcome AddNewFileJob(std::string_view url, std::string_view fileName,
-                             DownloadJob** added) {
+NewFileOutcome AddNewFileJob(std::string_view url, std::string_view fileName, DownloadJob** added) {
     const NewFileOutcome outcome = QueueNewFileJob(url, fileName, added);
     if (outcome != kJobAdded) return outcome;
     SaveJobList();

@@ -28,7 +28,8 @@ bool Reserve(const std::string& name, ClaimedName* claimed) {
 }
 
 bool IsReservation(const DownloadJob* job, const struct stat& info) {
-    return job->nameReserved && static_cast<unsigned long long>(info.st_dev) == job->reservedDevice &&
+    return job->nameReserved &&
+           static_cast<unsigned long long>(info.st_dev) == job->reservedDevice &&
            static_cast<unsigned long long>(info.st_ino) == job->reservedInode;
 }
 

@@ -65,8 +65,8 @@ protected:
     // Another file at `name`, made before the old one goes, so that it can never
     // get the old one's inode number.
     static void ReplaceFile(const std::string& name, const std::string& bytes) {
-        WriteFile(name + ".new", bytes);
-        fs::rename(name + ".new", name);
+        WriteFile("replacement.tmp", bytes);
+        fs::rename("replacement.tmp", name);
     }
 
     DownloadJob* Add(const std::string& name) {
@@ -128,18 +128,21 @@ TEST_F(OwnFileTest, AddedJobTakesTheFirstNameNoFileAndNoJobHas) {
 }
 
 TEST_F(OwnFileTest, FirstRunNeverTakesOverAFileItDidNotMake) {
+    const std::string long253 = std::string(249, 'l') + ".bin";
     struct Case {
         const char* what;
-        bool replaced;            // the reservation removed and another file put there
-        const char* folder;       // save folder changed to this one before the run
-        bool fileInNewFolder;     // holding a file of the job's name
-        const char* expected;
+        std::string name;
+        bool replaced;         // the reservation removed and another file put there
+        const char* folder;    // save folder changed to this one before the run
+        bool fileInNewFolder;  // holding a file of the job's name
+        std::string expected;  // "" = fails without a run: no free name fits
     };
     const Case cases[] = {
-        {"reservation kept", false, nullptr, false, "f.bin"},
-        {"another file in its place", true, nullptr, false, "f (1).bin"},
-        {"new save folder holds the name", false, "new1", true, "f (1).bin"},
-        {"new save folder without it", false, "new2", false, "f.bin"},
+        {"reservation kept", "f.bin", false, nullptr, false, "f.bin"},
+        {"another file in its place", "f.bin", true, nullptr, false, "f (1).bin"},
+        {"new save folder holds the name", "f.bin", false, "new1", true, "f (1).bin"},
+        {"new save folder without it", "f.bin", false, "new2", false, "f.bin"},
+        {"no free name fits", long253, true, nullptr, false, ""},
     };
     for (const Case& c : cases) {
         SCOPED_TRACE(c.what);
@@ -147,21 +150,27 @@ TEST_F(OwnFileTest, FirstRunNeverTakesOverAFileItDidNotMake) {
         modeltest::DestroyAllJobs();
         maxFiles = 0;
         EnterFolder(std::string("first-") + c.what, {});
-        DownloadJob* job = Add("f.bin");
+        DownloadJob* job = Add(c.name);
         ASSERT_NE(job, nullptr);
-        if (c.replaced) ReplaceFile("f.bin", "old");
+        if (c.replaced) ReplaceFile(c.name, "old");
         if (c.folder != nullptr) {
-            EnterFolder(std::string(c.folder), c.fileInNewFolder ? std::vector<std::string>{"f.bin"}
-                                                                 : std::vector<std::string>{});
+            EnterFolder(c.folder, c.fileInNewFolder ? std::vector<std::string>{c.name}
+                                                    : std::vector<std::string>{});
         }
         maxFiles = 1;
         StartJobs();
+        if (c.replaced || c.fileInNewFolder) {
+            EXPECT_EQ(ReadFile(c.name), "old");
+        }
+        if (c.expected.empty()) {
+            EXPECT_EQ(job->thread, nullptr);
+            EXPECT_EQ(job->status.load(), STATUS_FAILED);
+            EXPECT_EQ(job->result.load(), RESULT_FILE_PROBLEM);
+            continue;
+        }
         ASSERT_NE(job->thread, nullptr);
         EXPECT_EQ(std::string(job->fileName), c.expected);
         EXPECT_EQ(ReadFile(c.expected), "");  // the file it runs on is its own, empty
-        if (c.replaced || c.fileInNewFolder) {
-            EXPECT_EQ(ReadFile("f.bin"), "old");
-        }
     }
 }
 
@@ -199,8 +208,8 @@ TEST_F(OwnFileTest, ManyUrlsAreQueuedWithOneSave) {
     const unsigned long long saves = JobListSaveCount();
     const std::string longest = "http://h/" + std::string(kLongestUrl - 16, 'u') + "/seg.ts";
     ASSERT_EQ(longest.size(), kLongestUrl);
-    const std::vector<NewFileOutcome> outcomes = AddUrlsAsNewFiles(
-        {"http://h/a.bin", "short", "http://h/a.bin", longest + "u", longest});
+    const std::vector<NewFileOutcome> outcomes =
+        AddUrlsAsNewFiles({"http://h/a.bin", "short", "http://h/a.bin", longest + "u", longest});
     EXPECT_EQ(outcomes, (std::vector<NewFileOutcome>{kJobAdded, kUrlTooShort, kJobAdded,
                                                      kUrlTooLong, kJobAdded}));
     EXPECT_EQ(JobListSaveCount(), saves + 1);
