@@ -5,12 +5,22 @@
 #include <unistd.h>
 
 #include <cerrno>
+#include <climits>
 
 #include "file_name_chars.h"
 #include "job_queue.h"
 #include "list_save.h"
 
 namespace {
+
+// Kept with its folder: the save folder may change before the job runs. Empty
+// when the current folder cannot be told.
+std::string FullPath(const std::string& name) {
+    if (!name.empty() && name.front() == '/') return name;
+    char folder[PATH_MAX];
+    if (getcwd(folder, sizeof folder) == nullptr) return std::string();
+    return std::string(folder) + "/" + name;
+}
 
 // Creates `name` empty unless anything at all is there (a file, a folder, a
 // link, even a dangling one). True with the new file's identity.
@@ -21,7 +31,8 @@ bool Reserve(const std::string& name, ClaimedName* claimed) {
     const bool known = fstat(fd, &info) == 0;
     close(fd);
     claimed->name = name;
-    claimed->reserved = known;
+    claimed->path = FullPath(name);
+    claimed->reserved = known && !claimed->path.empty();
     claimed->device = static_cast<unsigned long long>(info.st_dev);
     claimed->inode = static_cast<unsigned long long>(info.st_ino);
     return true;
@@ -33,8 +44,15 @@ bool IsReservation(const DownloadJob* job, const struct stat& info) {
            static_cast<unsigned long long>(info.st_ino) == job->reservedInode;
 }
 
+void DropOwnReservationElsewhere(DownloadJob* job, const std::string& here) {
+    // Where the name is now, the file was found not to be the reservation (or
+    // was just made anew): its inode number may be the old one's, reused.
+    if (job->reservedPath != here) DropOwnReservation(job);
+}
+
 void RecordClaim(DownloadJob* job, const ClaimedName& claimed) {
     job->nameReserved = claimed.reserved;
+    job->reservedPath = claimed.path;
     job->reservedDevice = claimed.device;
     job->reservedInode = claimed.inode;
 }
@@ -79,6 +97,7 @@ bool MakeFileOwnBeforeFirstRun(DownloadJob* job) {
     } else if (Reserve(name, &claimed)) {
         // The reservation is gone (another save folder, or removed): nothing is
         // there, so the name is still free to take.
+        DropOwnReservationElsewhere(job, claimed.path);
         RecordClaim(job, claimed);
         job->ownFileUnchecked = false;
         return true;
@@ -87,6 +106,7 @@ bool MakeFileOwnBeforeFirstRun(DownloadJob* job) {
     }
     // Someone else's file: never written into. The next free name instead.
     if (!ClaimFreeName(name, &claimed)) return false;
+    DropOwnReservationElsewhere(job, FullPath(name));
     RenameQueuedJob(job, claimed.name.c_str());
     RecordClaim(job, claimed);
     job->ownFileUnchecked = !claimed.reserved;
@@ -95,12 +115,13 @@ bool MakeFileOwnBeforeFirstRun(DownloadJob* job) {
 }
 
 void DropOwnReservation(DownloadJob* job) {
-    if (!job->nameReserved || job->fileName == nullptr) return;
+    if (!job->nameReserved) return;
     if (job->status.load(std::memory_order_relaxed) == STATUS_DONE) return;
+    const char* path = job->reservedPath.c_str();
     struct stat info {};
-    if (lstat(job->fileName, &info) != 0 || !S_ISREG(info.st_mode) || info.st_size != 0 ||
+    if (lstat(path, &info) != 0 || !S_ISREG(info.st_mode) || info.st_size != 0 ||
         !IsReservation(job, info)) {
         return;
     }
-    unlink(job->fileName);
+    unlink(path);
 }

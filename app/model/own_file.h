@@ -26,6 +26,7 @@
 struct ClaimedName {
     std::string name;
     bool reserved = false;
+    std::string path;  // the reserved file's full path
     unsigned long long device = 0;
     unsigned long long inode = 0;
 };
@@ -50,5 +51,6 @@ bool MakeFileOwnBeforeFirstRun(DownloadJob* job);
 
 // Removes the job's reservation when it is provably still that: the same device
 // and inode, a regular file, empty, and the job is not Done (an empty download
-// is a file the user asked for). For a job the user deletes.
+// is a file the user asked for). For a job the user deletes, and for one that
+// leaves a reservation behind in an earlier save folder.
 void DropOwnReservation(DownloadJob* job);

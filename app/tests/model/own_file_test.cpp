@@ -149,7 +149,7 @@ TEST_F(OwnFileTest, FirstRunNeverTakesOverAFileItDidNotMake) {
         EndFakeRuns();
         modeltest::DestroyAllJobs();
         maxFiles = 0;
-        EnterFolder(std::string("first-") + c.what, {});
+        const std::string first = EnterFolder(std::string("first-") + c.what, {});
         DownloadJob* job = Add(c.name);
         ASSERT_NE(job, nullptr);
         if (c.replaced) ReplaceFile(c.name, "old");
@@ -171,6 +171,10 @@ TEST_F(OwnFileTest, FirstRunNeverTakesOverAFileItDidNotMake) {
         ASSERT_NE(job->thread, nullptr);
         EXPECT_EQ(std::string(job->fileName), c.expected);
         EXPECT_EQ(ReadFile(c.expected), "");  // the file it runs on is its own, empty
+        // No empty reservation is left behind in the folder it was added in.
+        if (c.folder != nullptr) {
+            EXPECT_FALSE(fs::exists(first + "/" + c.name));
+        }
     }
 }
 
