@@ -22,7 +22,7 @@ constexpr int kPollCapMs = 1000;
 
 class Network {
 public:
-    Network();
+    explicit Network(Network* before);
     // Never destroyed: the thread lives as long as the process (or is left behind
     // in a forked child, which never had it).
     ~Network() = delete;
@@ -32,6 +32,9 @@ public:
 
     const pid_t pid;
     CURLSH* const share;
+    // The parent's network, left behind in a forked child: kept reachable, as
+    // the thread that used it is gone and nothing may free what it held.
+    Network* const before;
 
 private:
     struct Command {
@@ -55,7 +58,8 @@ private:
     std::unordered_map<CURL*, std::shared_ptr<Hop>> live_;
 };
 
-Network::Network() : pid(getpid()), share(curl_share_init()), multi_(curl_multi_init()) {
+Network::Network(Network* left)
+    : pid(getpid()), share(curl_share_init()), before(left), multi_(curl_multi_init()) {
     if (share != nullptr) {
         curl_share_setopt(share, CURLSHOPT_LOCKFUNC, &Network::Lock);
         curl_share_setopt(share, CURLSHOPT_UNLOCKFUNC, &Network::Unlock);
@@ -161,7 +165,7 @@ Network& Current() {
     });
     EnsureCurlInitialised();
     std::lock_guard lock(networkMutex);
-    if (network == nullptr || network->pid != getpid()) network = new Network();
+    if (network == nullptr || network->pid != getpid()) network = new Network(network);
     return *network;
 }
 

@@ -62,13 +62,17 @@ TEST(SharedConnections, FollowingDownloadsReuseOneConnection) {
         SCOPED_TRACE(c.name);
         TestServer server(c.mode);
         brindlex::net::testing::TrustCa trust(server.CaFile());
+        // Small answers, and one larger than what the network thread buffers for
+        // the reader, so that its end comes after a pause.
         server.Set("/f", Route{.size = 3000, .keepAlive = true});
+        server.Set("/large", Route{.size = 1'500'000, .keepAlive = true});
         vtest::TempDir dir;
         for (int i = 0; i < 20; ++i) {
             const std::string out = dir / ("out" + std::to_string(i));
-            const Outcome outcome = Fetch(server.Url("/f"), out);
+            const std::uint64_t size = i % 5 == 4 ? 1'500'000 : 3000;
+            const Outcome outcome = Fetch(server.Url(size == 3000 ? "/f" : "/large"), out);
             EXPECT_EQ(outcome.result, RESULT_OK) << i;
-            EXPECT_EQ(outcome.file, Body(0, 3000)) << i;
+            EXPECT_EQ(outcome.file, Body(0, size)) << i;
         }
         EXPECT_EQ(server.Requests().size(), 20u);
         EXPECT_EQ(server.AcceptedConnections(), 1u);
