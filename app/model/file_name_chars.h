@@ -15,6 +15,7 @@
 
 // The longest text a dialog's edit box hands over: its 1024-byte buffer less the NUL.
 inline constexpr std::size_t kDialogTextMax = 1023;
+inline constexpr std::size_t kLongestUrl = 8192;
 // The longest file name the file system takes, in bytes (NAME_MAX); New File
 // refuses a longer one rather than let the run fail on it.
 inline constexpr std::size_t kLongestFileName = 255;

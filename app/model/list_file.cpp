@@ -1,6 +1,9 @@
 #include "list_file.h"
 
+#include <unistd.h>
+
 #include <algorithm>
+#include <cstdio>
 #include <new>
 
 #include "atomic_file.h"
@@ -123,8 +126,11 @@ void LoadJobListFrom(std::FILE* file) {
 }
 
 void LoadJobList() {
-    std::FILE* file = std::fopen(listPath.c_str(), "rb");
+    // Never through a symbolic link: a queue is the user's own file.
+    const int fd = OpenStateFileForReading(listPath);
+    std::FILE* file = fd < 0 ? nullptr : fdopen(fd, "rb");
     if (file == nullptr) {
+        if (fd >= 0) close(fd);
         return;
     }
     LoadJobListFrom(file);

@@ -14,23 +14,6 @@ namespace {
 
 std::atomic<unsigned> tempCounter{0};
 
-// The file to replace: `path` itself, or the target of the symbolic link there.
-std::string ResolveTarget(const std::string& path) {
-    struct stat info;
-    if (lstat(path.c_str(), &info) != 0 || !S_ISLNK(info.st_mode)) {
-        return path;
-    }
-    char* resolved = realpath(path.c_str(), nullptr);
-    if (resolved == nullptr) {
-        // A dangling link: replace the link itself rather than create a file
-        // somewhere the link's text names.
-        return path;
-    }
-    std::string target(resolved);
-    std::free(resolved);
-    return target;
-}
-
 std::string FolderOf(const std::string& path) {
     const std::size_t slash = path.rfind('/');
     if (slash == std::string::npos) {
@@ -56,13 +39,14 @@ bool WriteAll(int fd, const std::string& bytes) {
     return true;
 }
 
-// Opens a temporary file of our own beside `target`. O_EXCL keeps two writers
-// (or a stale file from a killed one) from ever sharing it.
+// Opens a temporary file of our own beside `target`, readable by the user only:
+// the file may hold URLs with tokens. O_EXCL keeps two writers (or a stale file
+// from a killed one) from ever sharing it and never follows a link.
 int CreateTemp(const std::string& target, std::string* tempPath) {
     for (int attempt = 0; attempt < 100; ++attempt) {
         *tempPath = target + ".tmp-" + std::to_string(getpid()) + "-" +
                     std::to_string(tempCounter.fetch_add(1, std::memory_order_relaxed));
-        const int fd = open(tempPath->c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0666);
+        const int fd = open(tempPath->c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0600);
         if (fd >= 0 || errno != EEXIST) {
             return fd;
         }
@@ -76,19 +60,15 @@ bool WriteFileAtomically(const std::string& path, const std::string& bytes) {
     if (path.empty()) {
         return false;
     }
-    const std::string target = ResolveTarget(path);
+    // A symbolic link in the file's place is replaced, never followed: its target
+    // is no file of the user's state.
+    const std::string& target = path;
     std::string tempPath;
     const int fd = CreateTemp(target, &tempPath);
     if (fd < 0) {
         return false;
     }
-    bool ok = true;
-    struct stat old;
-    if (stat(target.c_str(), &old) == 0 && S_ISREG(old.st_mode)) {
-        // Replacing must not widen (or narrow) who may read the user's file.
-        ok = fchmod(fd, old.st_mode & 07777) == 0;
-    }
-    ok = ok && WriteAll(fd, bytes);
+    bool ok = WriteAll(fd, bytes);
     // The data must be on the disk before the new name points at it; otherwise a
     // power loss after the rename can leave an empty file under the old name.
     ok = ok && fsync(fd) == 0;
@@ -108,11 +88,26 @@ bool WriteFileAtomically(const std::string& path, const std::string& bytes) {
     return true;
 }
 
+int OpenStateFileForReading(const std::string& path) {
+    // Without blocking, so that a FIFO put in the file's place cannot stall start-up.
+    const int fd = open(path.c_str(), O_RDONLY | O_CLOEXEC | O_NOFOLLOW | O_NONBLOCK | O_NOCTTY);
+    if (fd < 0) {
+        return -1;
+    }
+    struct stat info;
+    if (fstat(fd, &info) != 0 || !S_ISREG(info.st_mode)) {
+        close(fd);
+        errno = EINVAL;
+        return -1;
+    }
+    return fd;
+}
+
 void RemoveStaleTemporaries(const std::string& path) {
     if (path.empty()) {
         return;
     }
-    const std::string target = ResolveTarget(path);
+    const std::string& target = path;
     const std::string folder = FolderOf(target);
     const std::size_t slash = target.rfind('/');
     const std::string prefix =

@@ -42,6 +42,17 @@ bool CanCreateFilesIn(const std::string& folder) {
            0;
 }
 
+// A folder the state may live in: `user`'s own, that nobody else may change (a
+// file planted there would be read as the user's queue), and not part of the
+// system's tree, which root could write but must not fill with a user's files.
+bool IsOwnUnsharedFolder(const std::string& folder, uid_t user) {
+    const std::string path = WithoutTrailingSlashes(folder);
+    if (path.empty() || path == "/usr" || path.rfind("/usr/", 0) == 0) return false;
+    struct stat info {};
+    return ::stat(path.c_str(), &info) == 0 && S_ISDIR(info.st_mode) && info.st_uid == user &&
+           (info.st_mode & (S_IWGRP | S_IWOTH)) == 0;
+}
+
 bool IsFolder(const std::string& path) {
     struct stat info {};
     return ::stat(path.c_str(), &info) == 0 && S_ISDIR(info.st_mode);
@@ -72,16 +83,19 @@ std::string UserStateFolder() {
     return base + "/vantorel/";
 }
 
-std::string ChooseStateFolder(const std::string& programFolder, const std::string& userFolder) {
-    if (CanCreateFilesIn(programFolder) || userFolder.empty()) return programFolder;
-    return MakeFolders(WithoutTrailingSlashes(userFolder)) ? userFolder : programFolder;
+std::string ChooseStateFolder(const std::string& programFolder, const std::string& userFolder,
+                              uid_t user) {
+    const bool ownFolder = IsOwnUnsharedFolder(programFolder, user);
+    if (ownFolder && CanCreateFilesIn(programFolder)) return programFolder;
+    if (!userFolder.empty() && MakeFolders(WithoutTrailingSlashes(userFolder))) return userFolder;
+    return ownFolder ? programFolder : std::string();
 }
 
 const std::string& StateFolder() {
     static const std::string folder = [] {
         std::optional<std::string> program = RunningProgramPath();
         if (!program) return std::string();
-        return ChooseStateFolder(FolderOf(*program), UserStateFolder());
+        return ChooseStateFolder(FolderOf(*program), UserStateFolder(), ::geteuid());
     }();
     return folder;
 }

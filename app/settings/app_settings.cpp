@@ -8,6 +8,7 @@
 #include <vector>
 
 #include "job_queue.h"
+#include "network_settings.h"
 #include "profile_file.h"
 #include "profile_text.h"
 #include "profile_values.h"
@@ -39,6 +40,12 @@ const Setting kSettings[] = {
     {"DefPath", &defPath, "", 0},
     {"MaxFiles", &maxFiles, nullptr, 1},
     {"MaxTries", &maxTries, nullptr, 5},
+    {"MaxSpeed", &maxSpeed, nullptr, 0},
+    {"Proxy", &proxyMode, kProxyFromEnvironment, 0},
+    {"ProxyHost", &proxyHost, "", 0},
+    {"ProxyPort", &proxyPort, nullptr, 0},
+    {"ProxyUser", &proxyUser, "", 0},
+    {"ProxyPassword", &proxyPassword, "", 0},
 };
 
 void Load(const Setting& setting) {
@@ -83,6 +90,7 @@ std::string Format(const Setting& setting) {
 
 void LoadSettings() {
     for (const Setting& setting : kSettings) Load(setting);
+    NormaliseNetworkSettings();
 }
 
 bool SaveSettings() {

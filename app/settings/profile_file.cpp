@@ -15,14 +15,17 @@ namespace {
 
 enum class LoadResult { kRead, kMissing, kFailed };
 
-// Reads the whole file into `text`. Opened without blocking so that a FIFO put
-// in the file's place cannot stall start-up.
+// Reads the whole file into `text`; never a FIFO, a folder or a symbolic link.
 LoadResult LoadProfileFile(const std::string& path, std::string& text) {
     text.clear();
-    int fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC | O_NONBLOCK | O_NOCTTY);
-    if (fd < 0) return errno == ENOENT ? LoadResult::kMissing : LoadResult::kFailed;
+    int fd = OpenStateFileForReading(path);
+    // A symbolic link is no file of ours: as if there were none, so that a save
+    // puts a file of our own in its place and leaves its target alone.
+    if (fd < 0) {
+        return errno == ENOENT || errno == ELOOP ? LoadResult::kMissing : LoadResult::kFailed;
+    }
     struct stat info {};
-    if (::fstat(fd, &info) != 0 || !S_ISREG(info.st_mode) ||
+    if (::fstat(fd, &info) != 0 ||
         static_cast<unsigned long long>(info.st_size) > kMaxProfileFileSize) {
         ::close(fd);
         return LoadResult::kFailed;

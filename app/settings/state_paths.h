@@ -7,6 +7,7 @@
 inline constexpr char kListFileName[] = "filelist.dat";
 
 // Sets listPath and iniPath to the state folder plus "filelist.dat" and
-// "vantorel.ini". False, changing nothing, when the program's own path cannot be
-// found; the caller then tells the user ("Argh") and ends.
+// "vantorel.ini". False, changing nothing, when there is no state folder (the
+// program's own path cannot be found, or neither its folder nor the user's may
+// hold the state); the caller then tells the user ("Argh") and ends.
 bool FindProgramPaths();

@@ -9,7 +9,9 @@
 #include <QIcon>
 #include <QSocketNotifier>
 #include <QStandardPaths>
+#include <algorithm>
 #include <csignal>
+#include <cstdio>
 #include <memory>
 #include <string>
 #include <vector>
@@ -17,12 +19,14 @@
 #include "app_settings.h"
 #include "app_shutdown.h"
 #include "atomic_file.h"
+#include "command_line.h"
 #include "instance_lock.h"
 #include "job_queue.h"
 #include "job_view.h"
 #include "list_file.h"
 #include "main_window.h"
 #include "message_box.h"
+#include "network_settings.h"
 #include "state_paths.h"
 #include "shutdown_signals.h"
 #include "url_handoff.h"
@@ -47,8 +51,25 @@ int RunVantorel(int argc, char** argv) {
     // place to say so for the whole process.
     std::signal(SIGPIPE, SIG_IGN);
     Q_INIT_RESOURCE(vantorel);
-    // The command line holds URLs only: Qt sees the program's name and nothing else.
-    const std::vector<std::string> urls = UrlArguments(argc, argv);
+    // The command line is ours alone: Qt sees the program's name and nothing else.
+    const CommandLine command = ReadCommandLine(argc, argv);
+    switch (command.action) {
+        case CommandAction::kHelp:
+            std::fputs(UsageText().c_str(), stdout);
+            return kExitOk;
+        case CommandAction::kVersion:
+            std::fputs(VersionText().c_str(), stdout);
+            return kExitOk;
+        case CommandAction::kBadOption:
+            std::fprintf(stderr, "vantorel: unknown option \"%s\"\n", command.badOption.c_str());
+            std::fputs(UsageText().c_str(), stderr);
+            return kExitUsage;
+        case CommandAction::kRun:
+            break;
+    }
+    const std::vector<std::string>& urls = command.urls;
+    for (const RefusedUrl& refused : command.refused) PrintRefusal(refused.url, refused.reason);
+    int status = command.refused.empty() ? kExitOk : kExitRefused;
     static char fallbackName[] = "vantorel";
     static char* qtArgv[] = {argc > 0 && argv[0] != nullptr ? argv[0] : fallbackName, nullptr};
     static int qtArgc = 1;
@@ -60,9 +81,9 @@ int RunVantorel(int argc, char** argv) {
     }
     InstanceLock lock;
     if (lock.Acquire(listPath) == InstanceLockState::kHeldElsewhere) {
-        if (urls.empty()) return 0;
+        if (urls.empty()) return status;
         QCoreApplication core(qtArgc, qtArgv);
-        return HandUrlsToRunningInstance(HandoffSocketName(listPath), urls) ? 0 : 1;
+        return std::max(status, HandUrlsToRunningInstance(HandoffSocketName(listPath), urls));
     }
 
     QApplication app(qtArgc, qtArgv);
@@ -71,8 +92,12 @@ int RunVantorel(int argc, char** argv) {
     QApplication::setQuitOnLastWindowClosed(false);
     QApplication::setWindowIcon(QIcon(QStringLiteral(":/vantorel.png")));
     // Listening at once: a second start may hand URLs over before the window
-    // exists; they wait in the socket until the loop runs.
-    UrlHandoffServer handoff;
+    // exists; they wait in the socket until the loop runs, and the window is
+    // there by then. The sender waits for the answer.
+    std::unique_ptr<MainWindow> window;
+    UrlHandoffServer handoff([&window](const std::vector<std::string>& handed) {
+        return window ? window->AddUrlsFromOutside(handed) : std::vector<NewFileOutcome>();
+    });
     handoff.Listen(HandoffSocketName(listPath));
 
     // Only the lock holder writes these two files: a temporary one beside them
@@ -80,6 +105,7 @@ int RunVantorel(int argc, char** argv) {
     RemoveStaleTemporaries(listPath);
     RemoveStaleTemporaries(iniPath);
     LoadSettings();
+    ApplyNetworkSettings();
     if (defPath.empty()) defPath = DesktopFolder();
     // Job file names are relative to the current folder. A folder that cannot be
     // entered is no reason to stop: the start folder stays current.
@@ -87,7 +113,7 @@ int RunVantorel(int argc, char** argv) {
     }
     LoadJobList();
 
-    auto window = std::make_unique<MainWindow>();
+    window = std::make_unique<MainWindow>();
     std::unique_ptr<QSocketNotifier> signalWatch;
     const int signalFd = InstallShutdownSignals();
     if (signalFd >= 0) {
@@ -97,10 +123,16 @@ int RunVantorel(int argc, char** argv) {
             window->CloseForShutdownSignal();
         });
     }
-    QObject::connect(&handoff, &UrlHandoffServer::UrlsArrived, window.get(),
-                     &MainWindow::AddUrlsFromOutside);
     window->show();
-    if (!urls.empty()) window->AddUrlsFromOutside(urls);
+    if (!urls.empty()) {
+        // This process's own command line: its refusals go to its own stderr.
+        const std::vector<NewFileOutcome> outcomes = window->AddUrlsFromOutside(urls);
+        for (std::size_t i = 0; i < outcomes.size() && i < urls.size(); ++i) {
+            if (outcomes[i] == kJobAdded) continue;
+            PrintRefusal(urls[i], RefusalReason(outcomes[i]));
+            status = kExitRefused;
+        }
+    }
     StartJobs();
     FillJobView(window.get());
     window->watcher().Sync();
@@ -117,5 +149,5 @@ int RunVantorel(int argc, char** argv) {
     DestroyAllJobs();
     SaveSettings();
     lock.Release();
-    return 0;
+    return status;
 }

@@ -6,12 +6,16 @@
 #include <QFile>
 #include <QFileInfo>
 #include <QGuiApplication>
+#include <QInputDialog>
 #include <QKeySequence>
 #include <QMenu>
 #include <QSet>
 #include <QStringList>
 #include <QTreeWidget>
 #include <QUrl>
+#include <algorithm>
+#include <climits>
+#include <cstdint>
 #include <unordered_set>
 
 #include "job_control.h"
@@ -75,6 +79,7 @@ void JobActions::AddEntries(QMenu& menu, std::vector<DownloadJob*> jobs) {
         entry->setShortcutVisibleInContextMenu(true);
     }
     entries_.retry = add(QStringLiteral("Retry now"), AnyJob(jobs, CanRetryJobNow));
+    entries_.speedLimit = add(QStringLiteral("Speed limit\u2026"), !jobs.empty());
     menu.addSeparator();
     entries_.openFile = add(QStringLiteral("Open file"), AnyJob(jobs, IsDone));
     entries_.openFolder = add(QStringLiteral("Open folder"), !jobs.empty());
@@ -95,6 +100,8 @@ bool JobActions::Run(QAction* chosen) {
         Resume(jobs);
     } else if (chosen == entries.retry) {
         RetryNow(jobs);
+    } else if (chosen == entries.speedLimit) {
+        AskSpeedLimit(jobs);
     } else if (chosen == entries.openFile) {
         OpenFile(jobs);
     } else if (chosen == entries.openFolder) {
@@ -124,6 +131,24 @@ void JobActions::RetryNow(const std::vector<DownloadJob*>& jobs) {
     bool any = false;
     for (DownloadJob* job : jobs) any = RetryJobNow(job) || any;
     if (any) AfterQueueChange();
+}
+
+void JobActions::AskSpeedLimit(const std::vector<DownloadJob*>& jobs) {
+    if (jobs.empty()) return;
+    const auto current = jobs.front()->speedLimit.load(std::memory_order_relaxed) / 1024;
+    bool ok = false;
+    const int kib = QInputDialog::getInt(
+        window_, QStringLiteral("Speed limit"),
+        QStringLiteral("Max download speed of this download, KiB/s (0 = no limit):"),
+        static_cast<int>(std::min<std::uint64_t>(current, INT_MAX)), 0, INT_MAX, 1, &ok);
+    // The jobs may have left the queue while the question was open.
+    if (ok) SetSpeedLimit(StillQueued(jobs), kib);
+}
+
+void JobActions::SetSpeedLimit(const std::vector<DownloadJob*>& jobs, int kibPerSecond) {
+    const std::uint64_t limit =
+        static_cast<std::uint64_t>(kibPerSecond < 0 ? 0 : kibPerSecond) * 1024;
+    for (DownloadJob* job : jobs) job->speedLimit.store(limit, std::memory_order_relaxed);
 }
 
 void JobActions::OpenFile(const std::vector<DownloadJob*>& jobs) {

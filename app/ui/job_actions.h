@@ -1,5 +1,6 @@
 // The row commands beyond Delete: Pause and Resume (also Ctrl+P and Ctrl+R
-// anywhere in the main window), Retry now, Open file, Open folder and Copy URL.
+// anywhere in the main window), Retry now, Speed limit…, Open file, Open folder
+// and Copy URL.
 // Each acts on every selected job it applies to; from the row's popup, on the jobs
 // selected when it opened that are still in the queue when one is chosen.
 //
@@ -32,7 +33,7 @@ public:
     // The jobs of the selected rows, in list order.
     std::vector<DownloadJob*> SelectedJobs() const;
 
-    // Appends a separator and the six entries to the row's popup, each enabled
+    // Appends a separator and the seven entries to the row's popup, each enabled
     // when it applies to one of `jobs`, and remembers `jobs` for Run.
     void AddEntries(QMenu& menu, std::vector<DownloadJob*> jobs);
     // Carries out `chosen` when it is one of the entries added last; false when it
@@ -45,6 +46,13 @@ public:
     void OpenFile(const std::vector<DownloadJob*>& jobs);
     void OpenFolder(const std::vector<DownloadJob*>& jobs);
     void CopyUrl(const std::vector<DownloadJob*>& jobs);
+    // Asks for a limit in KiB/s (0 for none), shown with the first job's, and
+    // gives it to each of `jobs`.
+    void AskSpeedLimit(const std::vector<DownloadJob*>& jobs);
+    // Each of `jobs` keeps to `kibPerSecond` on its own (0: no limit of its own),
+    // within the limit of all downloads, from now on, also in a run in progress,
+    // for this session: it is never saved.
+    static void SetSpeedLimit(const std::vector<DownloadJob*>& jobs, int kibPerSecond);
 
 private:
     // The scheduler may start runs, and the rows change.
@@ -59,6 +67,7 @@ private:
         QAction* pause = nullptr;
         QAction* resume = nullptr;
         QAction* retry = nullptr;
+        QAction* speedLimit = nullptr;
         QAction* openFile = nullptr;
         QAction* openFolder = nullptr;
         QAction* copyUrl = nullptr;

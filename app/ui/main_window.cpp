@@ -23,7 +23,6 @@
 #include "job_list_extras.h"
 #include "job_view.h"
 #include "message_box.h"
-#include "url_handoff.h"
 
 MainWindow::MainWindow() : watcher_(this) {
     setWindowTitle(QString::fromUtf8(kProgramCaption));
@@ -128,13 +127,13 @@ void MainWindow::OpenNewFileWithUrl(const char* url) {
     watcher_.Sync();
 }
 
-void MainWindow::AddUrlsFromOutside(const std::vector<std::string>& urls) {
-    for (const std::string& url : urls) {
-        const NewFileOutcome outcome = AddUrlAsNewFile(url);
-        if (outcome != kJobAdded) ReportIgnoredUrl(url.c_str(), outcome == kFileNameTooLong);
-    }
+std::vector<NewFileOutcome> MainWindow::AddUrlsFromOutside(const std::vector<std::string>& urls) {
+    std::vector<NewFileOutcome> outcomes;
+    outcomes.reserve(urls.size());
+    for (const std::string& url : urls) outcomes.push_back(AddUrlAsNewFile(url));
     FillJobView(this);
     watcher_.Sync();
+    return outcomes;
 }
 
 // Exit leaves the widths as they were read at start-up: only closing stores them.

@@ -13,6 +13,7 @@
 #include <string>
 #include <vector>
 
+#include "job_control.h"
 #include "job_watcher.h"
 
 class JobActions;
@@ -57,9 +58,9 @@ public:
     std::function<bool(const QUrl& url)> openUrl;
 
     // Queues URLs handed over from outside, each as New File with OK would, then
-    // refills the list and watches the runs started. A URL shorter than 6
-    // characters is left out with a line on stderr.
-    void AddUrlsFromOutside(const std::vector<std::string>& urls);
+    // refills the list and watches the runs started. Returns the outcome of each
+    // URL, in order: whoever handed them over is told which were refused.
+    std::vector<NewFileOutcome> AddUrlsFromOutside(const std::vector<std::string>& urls);
 
     // Runs New File with `url` already typed (a URL dropped on the window), then
     // refills the list and watches the runs the dialog started.

@@ -2,6 +2,7 @@
 
 #include <unistd.h>
 
+#include <QComboBox>
 #include <QLineEdit>
 #include <QRegularExpression>
 #include <QRegularExpressionValidator>
@@ -15,6 +16,7 @@
 #include "file_name_chars.h"
 #include "job_queue.h"
 #include "message_box.h"
+#include "network_settings.h"
 #include "ui_preferences.h"
 
 namespace {
@@ -39,6 +41,9 @@ PreferencesDialog::PreferencesDialog(QWidget* owner)
     ui_->folderEdit->setText(QString::fromStdString(defPath));
     ui_->maxFilesEdit->setText(UnsignedText(maxFiles));
     ui_->maxTriesEdit->setText(UnsignedText(maxTries));
+    ui_->maxSpeedEdit->setValidator(digits);
+    ui_->proxyPortEdit->setValidator(digits);
+    ShowNetworkSettings();
     // The first box has the focus with its text selected, so typing replaces it.
     ui_->maxFilesEdit->setFocus();
     ui_->maxFilesEdit->selectAll();
@@ -62,8 +67,46 @@ void PreferencesDialog::accept() {
     defPath = folder;
     maxFiles = ReadDialogNumber(ui_->maxFilesEdit->text().toStdString());
     maxTries = ReadDialogNumber(ui_->maxTriesEdit->text().toStdString());
+    TakeNetworkSettings();
     StartJobs();
     QDialog::accept();
+}
+
+// The proxy choices in the order of the form's list.
+static const char* const kProxyChoices[] = {kProxyFromEnvironment, kProxyNone, kProxyManual};
+
+void PreferencesDialog::ShowNetworkSettings() {
+    ui_->maxSpeedEdit->setText(QString::number(maxSpeed));
+    int choice = 0;
+    for (int i = 0; i < 3; ++i) {
+        if (proxyMode == kProxyChoices[i]) choice = i;
+    }
+    ui_->proxyCombo->setCurrentIndex(choice);
+    ui_->proxyHostEdit->setText(QString::fromStdString(proxyHost));
+    ui_->proxyPortEdit->setText(proxyPort != 0 ? QString::number(proxyPort) : QString());
+    ui_->proxyUserEdit->setText(QString::fromStdString(proxyUser));
+    ui_->proxyPasswordEdit->setText(QString::fromStdString(proxyPassword));
+    // The manual proxy's boxes count only for "Manual".
+    auto enableManual = [this](int index) {
+        for (QLineEdit* box :
+             {ui_->proxyHostEdit, ui_->proxyPortEdit, ui_->proxyUserEdit, ui_->proxyPasswordEdit}) {
+            box->setEnabled(index == 2);
+        }
+    };
+    enableManual(choice);
+    connect(ui_->proxyCombo, &QComboBox::currentIndexChanged, this, enableManual);
+}
+
+void PreferencesDialog::TakeNetworkSettings() {
+    maxSpeed = ReadDialogNumber(ui_->maxSpeedEdit->text().toStdString());
+    const int choice = ui_->proxyCombo->currentIndex();
+    proxyMode = kProxyChoices[choice >= 0 && choice < 3 ? choice : 0];
+    proxyHost = ui_->proxyHostEdit->text().trimmed().toStdString();
+    proxyPort = ReadDialogNumber(ui_->proxyPortEdit->text().toStdString());
+    proxyUser = ui_->proxyUserEdit->text().toStdString();
+    proxyPassword = ui_->proxyPasswordEdit->text().toStdString();
+    NormaliseNetworkSettings();
+    ApplyNetworkSettings();
 }
 
 int RunPreferencesDialog(QWidget* owner) {

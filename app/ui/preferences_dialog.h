@@ -1,6 +1,7 @@
-// Preferences: how many files run at once, how many tries a failing one gets, and
-// the folder downloads are saved in. OK makes the folder current, takes the
-// values as typed and runs the scheduler, so a raised limit takes effect at once.
+// Preferences: how many files run at once, how many tries a failing one gets, the
+// folder downloads are saved in, the speed limit and the proxy. OK makes the
+// folder current, takes the values as typed, hands the speed limit and the proxy
+// to the library and runs the scheduler, so a raised limit takes effect at once.
 // The values stay in memory until the shutdown writes the settings file.
 //
 // Threads: user-interface thread only.
@@ -28,5 +29,9 @@ public:
     void accept() override;
 
 private:
+    // The speed and proxy rows (network_settings.h).
+    void ShowNetworkSettings();
+    void TakeNetworkSettings();
+
     std::unique_ptr<Ui::PreferencesDialog> ui_;
 };

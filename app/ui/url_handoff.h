@@ -1,52 +1,67 @@
-// URLs given on the command line, `vantorel URL [URL...]`. With an instance
-// already running for the same program folder, they are handed to it over a
-// local socket and the new process ends; otherwise the program starts with them.
+// URLs given on the command line, `vantorel URL [URL...]` (command_line.h). With
+// an instance already running for the same state folder, they are handed to it
+// over a local socket; it answers for each whether it was queued, and the new
+// process prints the refusals and ends. Otherwise the program starts with them.
 // Either way each is queued as New File with OK would queue it after the URL was
 // typed (job_control.h).
 //
-// The socket lives in the user's runtime folder and is named after the folder of
-// the list file (its device and inode, which is what the instance lock holds), so
-// it follows that folder wherever it is and however it is reached. Only the
-// instance holding the lock serves it. What travels is each URL followed by a NUL
-// byte; the connection's end ends the batch.
+// The socket is the user's alone: it lives in $XDG_RUNTIME_DIR, or when that is no
+// private folder of the user's in /tmp/vantorel-UID (user_only.h), never in a
+// folder others may write; and each end checks that the other runs as the same
+// user before anything is sent or taken. It is named after the folder of the list
+// file (its device and inode, which is what the instance lock holds), so it
+// follows that folder wherever it is and however it is reached. Only the instance
+// holding the lock serves it. What travels: handoff_protocol.h.
 //
 // Threads: user-interface thread only.
 #pragma once
 
+#include <sys/types.h>
+#include <unistd.h>
+
 #include <QObject>
 #include <QString>
+#include <functional>
 #include <string>
 #include <vector>
+
+#include "handoff_protocol.h"
+#include "job_control.h"
 
 class QLocalServer;
 class QLocalSocket;
 
-// The command line's URLs, in order. An argument shorter than 6 characters is
-// left out with a line on stderr.
-std::vector<std::string> UrlArguments(int argc, char** argv);
-
-// The line on stderr for an argument or a handed-over text that adds no job: too
-// short for a URL, or (`nameTooLong`) proposing a file name no file can have.
-void ReportIgnoredUrl(const char* text, bool nameTooLong = false);
-
-// The socket of the instance whose list file is `listPath`.
+// The socket of the instance whose list file is `listPath`; "" when the user has
+// no private folder to hold it (then there are no hand-offs).
 QString HandoffSocketName(const std::string& listPath);
 
-// Second process: hands `urls` to the instance serving `socketName`, waiting a
-// few seconds for it to listen (it may be starting). False, with a line on
-// stderr, when it could not be reached. Needs a QCoreApplication.
-bool HandUrlsToRunningInstance(const QString& socketName, const std::vector<std::string>& urls);
+// Why an outcome of AddUrlAsNewFile is a refusal; "" for kJobAdded.
+std::string RefusalReason(NewFileOutcome outcome);
 
-// First process: serves the socket and reports every URL that arrives.
+// Second process: hands `urls` to the instance serving `socketName`, waiting a
+// few seconds for it to listen (it may be starting), and prints a line on stderr
+// for every URL it refused. Returns the exit status: 0 when all were queued, 1
+// when any was refused, or (with a line on stderr) when the instance could not be
+// reached, ran as another user than `user`, or did not answer for every URL.
+// Needs a QCoreApplication.
+int HandUrlsToRunningInstance(const QString& socketName, const std::vector<std::string>& urls,
+                              uid_t user = ::geteuid());
+
+// First process: serves the socket. Every whole batch from a connection of
+// `user` goes to the handler, which queues the URLs and returns the outcome of
+// each, in order; the sender is answered with them. A URL longer than
+// kLongestUrl, or a download without one, is refused without reaching it.
 class UrlHandoffServer : public QObject {
     Q_OBJECT
 
 public:
-    // The longest batch one connection may send, and how long it may take.
-    static constexpr qint64 kMaxBatchBytes = 1 << 20;
+    using Handler =
+        std::function<std::vector<NewFileOutcome>(const std::vector<std::string>& urls)>;
+
+    // How long a connection may take to send its batch, and then to read the answer.
     static constexpr int kConnectionPatienceMs = 10000;
 
-    UrlHandoffServer();
+    explicit UrlHandoffServer(Handler handler, uid_t user = ::geteuid());
     ~UrlHandoffServer() override;
 
     // Replaces a socket left by an instance that ended without removing it (only
@@ -56,13 +71,11 @@ public:
     // Stops serving and removes the socket.
     void Close();
 
-signals:
-    // The URLs of one connection, each whole and in the order sent.
-    void UrlsArrived(const std::vector<std::string>& urls);
-
 private:
     void OnNewConnection();
-    void OnReadable(QLocalSocket* socket);
+    void Answer(QLocalSocket* socket, const std::vector<HandedDownload>& downloads);
 
+    Handler handler_;
+    uid_t user_;
     QLocalServer* server_;
 };

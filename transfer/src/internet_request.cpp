@@ -34,7 +34,8 @@ Request::Request(Connection* connection, std::string target, const char* referer
       target_(std::move(target)),
       hasReferer_(referer != nullptr),
       referer_(referer != nullptr ? referer : ""),
-      secure_(secure) {}
+      secure_(secure),
+      proxy_(CurrentProxySetting()) {}
 
 // Whichever thread drops the last reference. A hop still current has its answer
 // unread: the network thread drops it, which closes its connection.
@@ -123,10 +124,22 @@ bool Request::StartHop(const std::string& url, bool customTarget, bool sameOrigi
     auto set = [&](CURLoption option, auto value) {
         if (curl_easy_setopt(easy, option, value) != CURLE_OK) ok = false;
     };
-    set(CURLOPT_URL, url.c_str());
     // The first hop sends the object exactly as the caller built it; a hop that
-    // follows a Location sends what libcurl makes of that URL.
-    if (customTarget) set(CURLOPT_REQUEST_TARGET, target_.c_str());
+    // follows a Location sends what libcurl makes of that URL. libcurl sends a
+    // custom target unchanged to a proxy too, which needs the whole URL there: a
+    // plain HTTP hop that may go through one names the whole URL instead, and
+    // libcurl writes the request line the way the route needs (without the
+    // #fragment, which a URL on the wire never carries).
+    const bool secureHop = curl_strnequal(url.c_str(), "https:", 6);
+    if (customTarget && !secureHop && ProxyMayApply(proxy_, false)) {
+        const std::string whole =
+            origin_ + (!target_.empty() && target_.front() == '/' ? "" : "/") + target_;
+        set(CURLOPT_URL, whole.c_str());
+        set(CURLOPT_PATH_AS_IS, 1L);
+    } else {
+        set(CURLOPT_URL, url.c_str());
+        if (customTarget) set(CURLOPT_REQUEST_TARGET, target_.c_str());
+    }
     set(CURLOPT_HTTPGET, 1L);
     // Redirects are ours to follow: with a custom target libcurl would ask for the
     // first object again on every hop.
@@ -144,9 +157,9 @@ bool Request::StartHop(const std::string& url, bool customTarget, bool sameOrigi
         // libcurl keeps its own copy of the text.
         if (!referer.empty()) set(CURLOPT_REFERER, referer.c_str());
     }
-    // Direct connections only: an empty proxy also keeps libcurl from taking one
-    // from the environment.
-    set(CURLOPT_PROXY, "");
+    // The proxy of the user's choice; the origin's certificate is checked all the
+    // same, inside the tunnel.
+    if (!ApplyProxy(easy, proxy_)) ok = false;
     set(CURLOPT_NOSIGNAL, 1L);
     set(CURLOPT_SSL_VERIFYPEER, 1L);
     set(CURLOPT_SSL_VERIFYHOST, 2L);

@@ -21,6 +21,7 @@
 
 #include "brindlex/vbrindlex.h"
 #include "internet_object.h"
+#include "proxy_setting.h"
 #include "transfer_hop.h"
 
 namespace brindlex::net {
@@ -57,6 +58,8 @@ public:
 
     // Worker thread.
     bool Send(const char* headers);
+    // After a failed Send: the result code the failure stands for.
+    unsigned long SendFailure() const;
     bool Read(void* buf, std::size_t want, std::size_t* got);
     // The final answer's status; false before its headers are complete.
     bool Status(unsigned long* code) const;
@@ -103,6 +106,8 @@ private:
     const bool hasReferer_;
     const std::string referer_;
     const bool secure_;
+    // The proxy choice as it stood when the request was made, for every hop.
+    const ProxySetting proxy_;
     // The caller's Referer line, which replaces the referer argument; it is kept
     // out of the header list because each hop gets its own (HopReferer).
     bool refererInHeaders_ = false;

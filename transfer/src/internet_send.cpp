@@ -118,6 +118,22 @@ bool Request::Send(const char* headers) {
     }
 }
 
+// Worker thread. A proxy that could not be reached is NoConnect, one that refused
+// the tunnel answers with its status; every other failure is the request's.
+unsigned long Request::SendFailure() const {
+    // What the network thread saw when the hop's transfer ended, if it did.
+    const bool done = hop_ != nullptr && hop_->done();
+    const unsigned long proxyCode =
+        ProxyFailure(done ? hop_->connectCode() : 0, done ? hop_->doneCode() : CURLE_OK, proxy_,
+                     curl_strnequal(currentUrl_.c_str(), "https:", 6));
+    return proxyCode != 0 ? proxyCode : RESULT_BAD_SEND_REQUEST;
+}
+
+unsigned long HttpSendFailure(VHINTERNET request) {
+    const Request* r = AsRequest(request);
+    return r != nullptr ? r->SendFailure() : RESULT_BAD_SEND_REQUEST;
+}
+
 bool HttpSendRequest(VHINTERNET request, const char* headers) {
     Request* r = AsRequest(request);
     return r != nullptr && r->Send(headers != nullptr ? headers : "");

@@ -79,7 +79,8 @@ VBRINDLEX::VBRINDLEX()
       stopEvent(nullptr),
       status(STATUS_WAIT),
       totalSize(0),
-      agent(kAgent) {
+      agent(kAgent),
+      speedLimit(0) {
     SetURL("");
 }
 

@@ -1,7 +1,9 @@
 // The program as a distribution installs it: `cmake --install` into a scratch
 // DESTDIR under the prefix /usr, the installed files, and the installed program
-// started from a read-only copy of that tree with a scratch home, where it must
-// keep its state in $XDG_CONFIG_HOME/vantorel/ and still download.
+// started from a read-only copy of that tree with a scratch home. Its folder is
+// then no place for the state (it may not create files there; under the real /usr
+// it never would, for root neither): it must keep its state, readable by the user
+// only, in $XDG_CONFIG_HOME/vantorel/ and still download.
 #include <gtest/gtest.h>
 #include <sched.h>
 #include <signal.h>
@@ -237,6 +239,8 @@ TEST_F(InstalledProgramTest, ReadOnlyCopyKeepsItsStateInTheUserFolderAndDownload
     ASSERT_EQ(WaitForExit(first, 30s), 0);
     EXPECT_TRUE(fs::is_regular_file(state + "vantorel.ini"));
     EXPECT_EQ(fs::status(state).permissions() & fs::perms::all, fs::perms::owner_all);
+    EXPECT_EQ(fs::status(state + "vantorel.ini").permissions() & fs::perms::all,
+              fs::perms::owner_read | fs::perms::owner_write);
 
     // Second start, with a queued download: it runs, the queue file empties.
     std::ofstream(state + "filelist.dat") << "\"" << server.Url("/data.bin") << "\" \"data.bin\"\n";

@@ -1,6 +1,7 @@
 #include "list_file.h"
 
 #include <gtest/gtest.h>
+#include <unistd.h>
 
 #include <string>
 
@@ -139,6 +140,20 @@ TEST_F(ListFileTest, MissingFileMeansNoJobs) {
     listPath = dir_.File("missing/filelist.dat");
     LoadJobList();
     EXPECT_EQ(jobList, nullptr);
+}
+
+// A link in the list file's place (planted, say, to read someone's file as a
+// queue, or to make a save overwrite it) is neither read nor written through.
+TEST_F(ListFileTest, ALinkInTheListFilesPlaceIsNeverFollowed) {
+    const std::string elsewhere = dir_.File("elsewhere");
+    modeltest::WriteFile(elsewhere, "\"http://host/a\" \"a\"\n");
+    ASSERT_EQ(::symlink(elsewhere.c_str(), listPath.c_str()), 0);
+    LoadJobList();
+    EXPECT_EQ(jobList, nullptr);
+    AddJob("http://host/b", "b");
+    SaveJobList();
+    EXPECT_EQ(ReadFile(elsewhere), "\"http://host/a\" \"a\"\n");
+    EXPECT_EQ(ReadFile(listPath), "\"http://host/b\" \"b\"\n");
 }
 
 TEST_F(ListFileTest, UnwritableListFileIsSkippedSilently) {

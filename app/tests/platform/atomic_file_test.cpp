@@ -8,7 +8,9 @@
 #include <unistd.h>
 
 #include <algorithm>
+#include <cerrno>
 #include <filesystem>
+#include <ios>
 #include <string>
 #include <vector>
 
@@ -41,7 +43,7 @@ TEST(WriteFileAtomically, CreatesAndReplacesLeavingNothingElse) {
     ASSERT_TRUE(WriteFileAtomically(path, std::string("first\0bytes", 11)));
     umask(oldMask);
     EXPECT_EQ(ReadFile(path), std::string("first\0bytes", 11));
-    EXPECT_EQ(ModeOf(path), 0644u);
+    EXPECT_EQ(ModeOf(path), 0600u);
 
     ASSERT_TRUE(WriteFileAtomically(path, "second"));
     EXPECT_EQ(ReadFile(path), "second");
@@ -50,25 +52,58 @@ TEST(WriteFileAtomically, CreatesAndReplacesLeavingNothingElse) {
     EXPECT_EQ(Entries(dir.Path()), std::vector<std::string>{"state.dat"});
 }
 
-TEST(WriteFileAtomically, KeepsTheModeOfTheFileItReplaces) {
+// A list of URLs can hold tokens: the file is the user's alone, whatever the
+// umask and whatever an older file allowed.
+TEST(WriteFileAtomically, LeavesTheFileReadableByTheUserOnly) {
     TempDir dir;
-    const std::string path = dir.File("private.ini");
-    WriteFile(path, "old");
-    ASSERT_EQ(chmod(path.c_str(), 0600), 0);
-    ASSERT_TRUE(WriteFileAtomically(path, "new"));
-    EXPECT_EQ(ModeOf(path), 0600u);
+    const std::string path = dir.File("filelist.dat");
+    const mode_t oldMask = umask(0);
+    for (const mode_t before : {0u, 0644u, 0666u}) {
+        if (before != 0) {
+            WriteFile(path, "old");
+            ASSERT_EQ(chmod(path.c_str(), before), 0);
+        }
+        ASSERT_TRUE(WriteFileAtomically(path, "new"));
+        EXPECT_EQ(ModeOf(path), 0600u) << std::oct << before;
+    }
+    umask(oldMask);
 }
 
-TEST(WriteFileAtomically, ReplacesTheTargetOfASymbolicLink) {
+// A link planted in the state folder must not lead a save into another file.
+TEST(WriteFileAtomically, ReplacesASymbolicLinkNeverItsTarget) {
     TempDir dir;
-    std::filesystem::create_directory(dir.File("real"));
-    const std::string target = dir.File("real/list.dat");
-    WriteFile(target, "old");
-    std::filesystem::create_symlink(target, dir.File("link.dat"));
-    ASSERT_TRUE(WriteFileAtomically(dir.File("link.dat"), "new"));
-    EXPECT_TRUE(std::filesystem::is_symlink(dir.File("link.dat")));
-    EXPECT_EQ(ReadFile(target), "new");
-    EXPECT_EQ(Entries(dir.File("real")), std::vector<std::string>{"list.dat"});
+    const std::string target = dir.File("victim");
+    WriteFile(target, "precious");
+    std::filesystem::create_symlink(target, dir.File("list.dat"));
+    std::filesystem::create_symlink(dir.File("nowhere"), dir.File("dangling.dat"));
+    ASSERT_TRUE(WriteFileAtomically(dir.File("list.dat"), "new"));
+    ASSERT_TRUE(WriteFileAtomically(dir.File("dangling.dat"), "new"));
+    EXPECT_EQ(ReadFile(target), "precious");
+    for (const char* name : {"list.dat", "dangling.dat"}) {
+        EXPECT_FALSE(std::filesystem::is_symlink(dir.File(name))) << name;
+        EXPECT_EQ(ReadFile(dir.File(name)), "new") << name;
+    }
+    EXPECT_FALSE(std::filesystem::exists(dir.File("nowhere")));
+}
+
+TEST(OpenStateFileForReading, OpensOnlyARegularFileOfItsOwnName) {
+    TempDir dir;
+    WriteFile(dir.File("file"), "x");
+    std::filesystem::create_symlink(dir.File("file"), dir.File("link"));
+    std::filesystem::create_directory(dir.File("folder"));
+    ASSERT_EQ(mkfifo(dir.File("fifo").c_str(), 0600), 0);
+    const struct {
+        const char* name;
+        int error;  // 0: opened
+    } cases[] = {
+        {"file", 0}, {"missing", ENOENT}, {"link", ELOOP}, {"folder", EINVAL}, {"fifo", EINVAL}};
+    for (const auto& c : cases) {
+        errno = 0;
+        const int fd = OpenStateFileForReading(dir.File(c.name));
+        const int error = fd >= 0 ? 0 : errno;
+        EXPECT_EQ(error, c.error) << c.name;
+        if (fd >= 0) close(fd);
+    }
 }
 
 TEST(WriteFileAtomically, FailsWithoutTouchingAnything) {

@@ -48,29 +48,48 @@ TEST(StateFolderTest, UserFolderFollowsXdgConfigHomeThenHome) {
     }
 }
 
-TEST(StateFolderTest, ProgramFolderWhenWritableElseTheUserFolderMadeOnce) {
+TEST(StateFolderTest, ProgramFolderOnlyWhenOursAloneElseTheUserFolderMadeOnce) {
     TempFolder temp;
-    const std::string program = temp / "prog/";
-    ::mkdir(program.c_str(), 0755);
+    const uid_t me = ::geteuid();
+    const uid_t other = me + 1;
+    // Modes set after making, whatever the umask.
+    const auto folder = [&temp](const char* name, mode_t mode) {
+        const std::string path = temp / name;
+        ::mkdir(path.c_str(), 0700);
+        ::chmod(path.c_str(), mode);
+        return path + "/";
+    };
+    const std::string program = folder("prog", 0755);
+    const std::string groupWritable = folder("shared", 0775);
+    const std::string worldWritable = folder("public", 0757);
     WriteBytes(temp / "file", "x");
     // A program folder that does not exist stands for one that cannot be written:
     // root may write into any folder of a writable mount, whatever its mode.
     const std::string absent = temp / "gone/";
     struct Case {
         std::string programFolder;
+        uid_t user;
         std::string userFolder;
         std::string chosen;
         bool madeUserFolder;
     };
     const Case cases[] = {
-        {program, temp / "a/vantorel/", program, false},
-        {absent, temp / "b/c/vantorel/", temp / "b/c/vantorel/", true},
-        {absent, temp / "b/c/vantorel/", temp / "b/c/vantorel/", true},  // now already there
-        {absent, temp / "file/vantorel/", absent, false},                // cannot be made
-        {absent, "", absent, false},
+        {program, me, temp / "a/vantorel/", program, false},
+        {program, other, temp / "b/vantorel/", temp / "b/vantorel/", true},
+        {groupWritable, me, temp / "c/vantorel/", temp / "c/vantorel/", true},
+        {worldWritable, me, temp / "d/vantorel/", temp / "d/vantorel/", true},
+        // Root may write here, and must not fill it with a user's files.
+        {"/usr/bin/", me, temp / "e/vantorel/", temp / "e/vantorel/", true},
+        {absent, me, temp / "f/g/vantorel/", temp / "f/g/vantorel/", true},
+        {absent, me, temp / "f/g/vantorel/", temp / "f/g/vantorel/", true},  // now already there
+        // No user folder: the program folder only when it is ours alone.
+        {program, me, temp / "file/vantorel/", program, false},
+        {worldWritable, me, temp / "file/vantorel/", "", false},
+        {absent, me, "", "", false},
     };
     for (const Case& c : cases) {
-        EXPECT_EQ(ChooseStateFolder(c.programFolder, c.userFolder), c.chosen) << c.userFolder;
+        EXPECT_EQ(ChooseStateFolder(c.programFolder, c.userFolder, c.user), c.chosen)
+            << c.programFolder << " " << c.userFolder;
         struct stat info {};
         const bool made = !c.userFolder.empty() && ::stat(c.userFolder.c_str(), &info) == 0;
         EXPECT_EQ(made, c.madeUserFolder) << c.userFolder;
@@ -80,7 +99,7 @@ TEST(StateFolderTest, ProgramFolderWhenWritableElseTheUserFolderMadeOnce) {
         }
     }
     struct stat parent {};
-    ASSERT_EQ(::stat((temp / "b").c_str(), &parent), 0);
+    ASSERT_EQ(::stat((temp / "f").c_str(), &parent), 0);
     EXPECT_EQ(parent.st_mode & 07777, 0700u);
 }
 

@@ -8,6 +8,7 @@
 #include <string>
 
 #include "job_queue.h"
+#include "network_settings.h"
 #include "profile_file.h"
 #include "temp_folder.h"
 
@@ -22,6 +23,9 @@ protected:
         maxFiles = -7;
         maxTries = -7;
         for (int& width : colWidths) width = -7;
+        maxSpeed = -7;
+        proxyMode = proxyHost = proxyUser = proxyPassword = "stale";
+        proxyPort = -7;
     }
 
     TempFolder folder_;
@@ -31,7 +35,10 @@ const char kFiftyWidths[] =
     "32000000320000003200000032000000320000"
     "00FA";
 
-TEST_F(AppSettingsTest, FirstStartWithoutAFileGivesTheDefaultsAndWritesAllFourKeys) {
+const char kNetworkDefaults[] =
+    "MaxSpeed=0\nProxy=Environment\nProxyHost=\nProxyPort=0\nProxyUser=\nProxyPassword=\n";
+
+TEST_F(AppSettingsTest, FirstStartWithoutAFileGivesTheDefaultsAndWritesAllKeys) {
     LoadSettings();
     EXPECT_EQ(defPath, "");
     EXPECT_EQ(maxFiles, 1);
@@ -41,7 +48,8 @@ TEST_F(AppSettingsTest, FirstStartWithoutAFileGivesTheDefaultsAndWritesAllFourKe
     defPath = "/home/u/Desktop";  // what start-up puts there when the key was empty
     ASSERT_TRUE(SaveSettings());
     EXPECT_EQ(ReadBytes(iniPath), std::string("[Vantorel]\nColWidths=") + kFiftyWidths +
-                                      "\nDefPath=/home/u/Desktop\nMaxFiles=1\nMaxTries=5\n");
+                                      "\nDefPath=/home/u/Desktop\nMaxFiles=1\nMaxTries=5\n" +
+                                      kNetworkDefaults);
 }
 
 TEST_F(AppSettingsTest, EverySettingSurvivesARoundTrip) {
@@ -84,7 +92,44 @@ TEST_F(AppSettingsTest, HandWrittenFileIsReadAndItsOtherLinesKept) {
               "ColWidths=" +
                   std::string(kFiftyWidths) +
                   "\n"
-                  "MaxTries=5\n");
+                  "MaxTries=5\n" +
+                  kNetworkDefaults);
+}
+
+TEST_F(AppSettingsTest, NetworkSettingsReadBackAndInvalidValuesTakeTheirDefaults) {
+    const struct {
+        const char* lines;
+        const char* mode;
+        int port;
+        int speed;
+    } cases[] = {
+        {"Proxy=Manual\nProxyHost=proxy.lan\nProxyPort=3128\nProxyUser=me\n"
+         "ProxyPassword=\" p w \"\nMaxSpeed=512\n",
+         kProxyManual, 3128, 512},
+        {"Proxy=None\nProxyPort=65535\n", kProxyNone, 65535, 0},
+        {"Proxy=manual\nProxyPort=65536\nMaxSpeed=-5\n", kProxyFromEnvironment, 0, 0},
+        {"Proxy=\nProxyPort=-1\nMaxSpeed=x\n", kProxyFromEnvironment, 0, 0},
+        {"ProxyPort=0\nMaxSpeed=99999999999\n", kProxyFromEnvironment, 0, 2147483647},
+    };
+    for (const auto& c : cases) {
+        SetUp();
+        WriteBytes(iniPath, std::string("[Vantorel]\n") + c.lines);
+        LoadSettings();
+        EXPECT_EQ(proxyMode, c.mode) << c.lines;
+        EXPECT_EQ(proxyPort, c.port) << c.lines;
+        EXPECT_EQ(maxSpeed, c.speed) << c.lines;
+    }
+    // The first case's texts, the password with its blanks, survive a save.
+    SetUp();
+    WriteBytes(iniPath, std::string("[Vantorel]\n") + cases[0].lines);
+    LoadSettings();
+    ASSERT_TRUE(SaveSettings());
+    SetUp();
+    LoadSettings();
+    EXPECT_EQ(proxyHost, "proxy.lan");
+    EXPECT_EQ(proxyUser, "me");
+    EXPECT_EQ(proxyPassword, " p w ");
+    EXPECT_EQ(maxSpeed, 512);
 }
 
 TEST_F(AppSettingsTest, ColumnWidthsThatCannotBeReadAreFiftyEach) {

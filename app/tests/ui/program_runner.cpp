@@ -20,12 +20,19 @@ ProgramFolder::ProgramFolder(const std::string& root, bool withDesktop) : root_(
         fs::create_directories(root_ + "/" + sub);
     }
     fs::permissions(root_ + "/runtime", fs::perms::owner_all, fs::perm_options::replace);
+    // The program keeps its state beside itself only in a folder nobody else may
+    // write, whatever the umask made of it.
+    fs::permissions(programDir(),
+                    fs::perms::owner_all | fs::perms::group_read | fs::perms::group_exec |
+                        fs::perms::others_read | fs::perms::others_exec,
+                    fs::perm_options::replace);
     if (withDesktop) fs::create_directories(desktop());
     // A copy, not a link: the program folder is where /proc/self/exe points.
     fs::copy_file(VANTOREL_PROGRAM, programDir() + "/vantorel");
 }
 
-ProgramRun::ProgramRun(const ProgramFolder& folder, const std::vector<std::string>& args) {
+ProgramRun::ProgramRun(const ProgramFolder& folder, const std::vector<std::string>& args,
+                       const std::vector<std::string>& extraEnvironment) {
     static int runs = 0;
     outputPath_ = folder.programDir() + "/../output" + std::to_string(++runs) + ".txt";
     const std::string root = folder.programDir() + "/..";
@@ -41,6 +48,7 @@ ProgramRun::ProgramRun(const ProgramFolder& folder, const std::vector<std::strin
         "QT_QPA_PLATFORM=offscreen",
         "PATH=/usr/bin:/bin",
     };
+    environment.insert(environment.end(), extraEnvironment.begin(), extraEnvironment.end());
     std::vector<char*> envp;
     for (std::string& entry : environment) envp.push_back(entry.data());
     envp.push_back(nullptr);

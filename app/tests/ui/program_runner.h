@@ -34,7 +34,9 @@ private:
 // One run of the program. The destructor kills a run that is still going.
 class ProgramRun {
 public:
-    explicit ProgramRun(const ProgramFolder& folder, const std::vector<std::string>& args = {});
+    // `environment` adds "NAME=value" entries to the program's own environment.
+    explicit ProgramRun(const ProgramFolder& folder, const std::vector<std::string>& args = {},
+                        const std::vector<std::string>& environment = {});
     ~ProgramRun();
     ProgramRun(const ProgramRun&) = delete;
     ProgramRun& operator=(const ProgramRun&) = delete;

@@ -11,6 +11,7 @@
 #include "concat.h"
 #include "profile_file.h"
 #include "program_runner.h"
+#include "test_certs.h"
 #include "test_server.h"
 
 namespace vtest {
@@ -186,6 +187,23 @@ TEST(ProgramTest, InstanceKilledWithSigkillLeavesNoLockBehind) {
     ASSERT_TRUE(next.WaitUntilListening()) << next.Output();
     next.Signal(SIGTERM);
     EXPECT_EQ(next.WaitForExit(kExitPatienceMs), 0) << next.Output();
+}
+
+// The save folder becomes the current one: a relative certificate file named at
+// start-up must still be the one in the start folder.
+TEST(ProgramTest, RelativeCertificateFileIsTakenFromTheStartFolder) {
+    TempDir temp;
+    ProgramFolder folder(temp.path(), /*withDesktop=*/true);
+    TestServer server(TestServer::Mode::Https);
+    server.Set("/secure.bin", Route{.size = 5000});
+    WriteWholeFile(folder.startDir() + "/ca.pem", TestCaPem());
+    WriteWholeFile(folder.listPath(), Record(server.Url("/secure.bin"), "secure.bin"));
+
+    ProgramRun run(folder, {}, {"SSL_CERT_FILE=ca.pem"});
+    EXPECT_TRUE(Eventually([&] { return SizeOf(folder.desktop() + "/secure.bin") == 5000; }))
+        << run.Output();
+    run.Signal(SIGTERM);
+    EXPECT_EQ(run.WaitForExit(kExitPatienceMs), 0) << run.Output();
 }
 
 }  // namespace
