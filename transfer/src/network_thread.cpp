@@ -4,7 +4,6 @@
 #include <unistd.h>
 
 #include <mutex>
-#include <thread>
 #include <unordered_map>
 #include <utility>
 #include <vector>
@@ -23,8 +22,8 @@ constexpr int kPollCapMs = 1000;
 class Network {
 public:
     explicit Network(Network* before);
-    // Never destroyed: the thread lives as long as the process (or is left behind
-    // in a forked child, which never had it).
+    // Never destroyed: its connection cache serves the whole process, and a
+    // thread of it may still be on its way out when the process ends.
     ~Network() = delete;
 
     enum class Kind { Add, Drop, Resume };
@@ -46,6 +45,7 @@ private:
     static void Unlock(CURL*, curl_lock_data data, void* self);
 
     // Network thread.
+    static void* Start(void* self);
     void Run();
     void Apply(const Command& command);
     void Remove(CURL* easy);
@@ -54,7 +54,13 @@ private:
     std::mutex shareLocks_[CURL_LOCK_DATA_LAST];
     std::mutex queueMutex_;
     std::vector<Command> queue_;  // guarded by queueMutex_
-    // Network thread only: every hop whose handle is in the multi handle.
+    // Whether a thread drives the multi handle; guarded by queueMutex_. The thread
+    // ends when it has nothing left to drive and the next post starts another, so
+    // an idle process has no thread of the library's (a fork then copies a
+    // process with one thread).
+    bool running_ = false;
+    // Network thread only (one at a time, handed on under queueMutex_): every hop
+    // whose handle is in the multi handle.
     std::unordered_map<CURL*, std::shared_ptr<Hop>> live_;
 };
 
@@ -67,7 +73,6 @@ Network::Network(Network* left)
         curl_share_setopt(share, CURLSHOPT_SHARE, CURL_LOCK_DATA_SSL_SESSION);
         curl_share_setopt(share, CURLSHOPT_SHARE, CURL_LOCK_DATA_DNS);
     }
-    if (multi_ != nullptr) std::thread([this] { Run(); }).detach();
 }
 
 void Network::Lock(CURL*, curl_lock_data data, curl_lock_access, void* self) {
@@ -79,16 +84,41 @@ void Network::Unlock(CURL*, curl_lock_data data, void* self) {
 }
 
 void Network::Post(Kind kind, std::shared_ptr<Hop> hop) {
-    if (multi_ == nullptr) {
-        // No network thread could be made: nothing is ever added.
-        if (kind == Kind::Add) hop->OnDone(CURLE_OUT_OF_MEMORY);
+    // A transfer that is done is in the multi handle no more.
+    if (kind != Kind::Add && hop->done()) return;
+    bool start = false;
+    if (multi_ != nullptr) {
+        std::lock_guard lock(queueMutex_);
+        queue_.push_back(Command{kind, hop});
+        start = !running_;
+        running_ = true;
+    }
+    if (!start) {
+        if (multi_ != nullptr) curl_multi_wakeup(multi_);
+        // No multi handle: nothing is ever added.
+        if (multi_ == nullptr && kind == Kind::Add) hop->OnDone(CURLE_OUT_OF_MEMORY);
         return;
     }
+    pthread_t thread;
+    if (pthread_create(&thread, nullptr, &Network::Start, this) == 0) {
+        pthread_detach(thread);
+        return;
+    }
+    // No thread: what was posted fails instead of waiting for ever.
+    std::vector<Command> failed;
     {
         std::lock_guard lock(queueMutex_);
-        queue_.push_back(Command{kind, std::move(hop)});
+        failed.swap(queue_);
+        running_ = false;
     }
-    curl_multi_wakeup(multi_);
+    for (const Command& command : failed) {
+        if (command.kind == Kind::Add) command.hop->OnDone(CURLE_OUT_OF_MEMORY);
+    }
+}
+
+void* Network::Start(void* self) {
+    static_cast<Network*>(self)->Run();
+    return nullptr;
 }
 
 void Network::Remove(CURL* easy) {
@@ -130,6 +160,10 @@ void Network::Run() {
     for (;;) {
         {
             std::lock_guard lock(queueMutex_);
+            if (queue_.empty() && live_.empty()) {
+                running_ = false;
+                return;
+            }
             batch.swap(queue_);
         }
         for (const Command& command : batch) Apply(command);
@@ -147,6 +181,7 @@ void Network::Run() {
             // Done: the connection is back in the cache for the next request.
             Remove(easy);
         }
+        if (live_.empty()) continue;  // ends the thread unless more was posted
         curl_multi_poll(multi_, nullptr, 0, kPollCapMs, nullptr);
     }
 }

@@ -11,8 +11,8 @@
 // until it has removed it. It never blocks on anything but curl_multi_poll,
 // which every post wakes.
 //
-// The thread starts with the first post, and again in a child process after a
-// fork (the child has no copy of it): each process gets its own.
+// The thread starts with a post and ends when no transfer is left; a child
+// process after a fork gets a network of its own (it has no copy of the thread).
 #pragma once
 
 #include <curl/curl.h>
