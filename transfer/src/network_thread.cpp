@@ -210,9 +210,7 @@ CURLSH* NetworkShare() { return Current().share; }
 
 void NetworkAdd(std::shared_ptr<Hop> hop) { Current().Post(Network::Kind::Add, std::move(hop)); }
 
-void NetworkDrop(std::shared_ptr<Hop> hop) {
-    Current().Post(Network::Kind::Drop, std::move(hop));
-}
+void NetworkDrop(std::shared_ptr<Hop> hop) { Current().Post(Network::Kind::Drop, std::move(hop)); }
 
 void NetworkResume(std::shared_ptr<Hop> hop) {
     Current().Post(Network::Kind::Resume, std::move(hop));

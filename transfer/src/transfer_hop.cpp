@@ -106,8 +106,7 @@ void Hop::OnHeaderLine(std::string_view line) {
             status_ = code;
             // libcurl's framing of the body is settled with the last header line.
             curl_off_t framed = -1;
-            if (curl_easy_getinfo(easy_, CURLINFO_CONTENT_LENGTH_DOWNLOAD_T, &framed) ==
-                CURLE_OK) {
+            if (curl_easy_getinfo(easy_, CURLINFO_CONTENT_LENGTH_DOWNLOAD_T, &framed) == CURLE_OK) {
                 framedSize_ = framed;
             }
             headersDone_.store(true);

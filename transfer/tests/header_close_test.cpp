@@ -88,7 +88,8 @@ TEST(HeadersOnAClosedHandle, LeaveThePartialFileAndFlags) {
         // The headers come in on the library's network thread, which may still be
         // in the stand-in when the run has ended: wait for it, as it reads `t`.
         const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(15);
-        while (standInsDone.load() == standInsBefore && std::chrono::steady_clock::now() < deadline) {
+        while (standInsDone.load() == standInsBefore &&
+               std::chrono::steady_clock::now() < deadline) {
             std::this_thread::sleep_for(std::chrono::milliseconds(1));
         }
         brindlex::seams::watchPeriodMs = brindlex::seams::kWatchPeriodMs;
