@@ -5,7 +5,8 @@
 
 DownloadJob::DownloadJob()
     : fileName(nullptr), tries(0), deleteMark(0), next(nullptr), prev(nullptr), order(0),
-      paused(0), countedAs(-1) {}
+      paused(0), nameReserved(false), reservedDevice(0), reservedInode(0),
+      ownFileUnchecked(false), countedAs(-1) {}
 
 DownloadJob::~DownloadJob() {
     // The base destructor never reads the receptor, but nothing may point at the

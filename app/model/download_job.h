@@ -5,6 +5,8 @@
 // added here (except `fileName`, which they read as the data receptor during a run).
 #pragma once
 
+#include <string>
+
 #include "brindlex/vbrindlex.h"
 
 class DownloadJob : public VBRINDLEX {
@@ -30,6 +32,16 @@ public:
     // written to the list file: the pause file keeps it (pause_file.h). Whoever
     // changes it tells the queue (JobBecameStartable / JobStoppedBeingStartable).
     int paused;
+    // The empty file made for the job when it was added in this session, which
+    // reserved its name (own_file.h): its full path, device and inode, valid when
+    // `nameReserved`. Never written to the list file.
+    bool nameReserved;
+    std::string reservedPath;
+    unsigned long long reservedDevice;
+    unsigned long long reservedInode;
+    // True from the add until the job's first run has made sure the file at its
+    // name is its own.
+    bool ownFileUnchecked;
     // Which of the queue's counts (JobCounts in job_queue.h) holds the job; -1
     // while it holds none. Kept by the queue alone.
     int countedAs;

@@ -99,6 +99,11 @@ std::string Format(const Setting& setting) {
 void LoadSettings() {
     for (const Setting& setting : kSettings) Load(setting);
     NormaliseNetworkSettings();
+    // A hand-edited file, or one an older version wrote, may hold any number:
+    // past the largest value each limit takes it means that largest value, and
+    // below 0 it means 0 (no runs, or no restarts), as a negative one always did.
+    maxFiles = LimitedSetting(maxFiles, kMostFiles);
+    maxTries = LimitedSetting(maxTries, kMostTries);
 }
 
 bool SaveSettings() {

@@ -35,7 +35,8 @@ extern int windowHeight;
 // network settings (network_settings.h): "MaxSpeed" (0), "Proxy" ("Environment"),
 // "ProxyHost" (""), "ProxyPort" (0), "ProxyUser" ("") and "ProxyPassword" ("").
 // A missing or unreadable file gives every default; a value out of range is
-// brought into it.
+// brought into it: "MaxFiles" and "MaxTries" into 0..kMostFiles and 0..kMostTries
+// (job_queue.h).
 void LoadSettings();
 
 // Writes "ColWidths", "DefPath", "MaxFiles" and "MaxTries" (integers as "%d"), in

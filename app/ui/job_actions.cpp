@@ -16,6 +16,7 @@
 #include <algorithm>
 #include <climits>
 #include <cstdint>
+#include <unordered_map>
 #include <unordered_set>
 
 #include "job_control.h"
@@ -84,7 +85,7 @@ void JobActions::AddEntries(QMenu& menu, std::vector<DownloadJob*> jobs) {
     entries_.openFile = add(QStringLiteral("Open file"), AnyJob(jobs, IsDone));
     entries_.openFolder = add(QStringLiteral("Open folder"), !jobs.empty());
     entries_.copyUrl = add(QStringLiteral("Copy URL"), !jobs.empty());
-    menuJobs_ = std::move(jobs);
+    menuJobs_ = JobRefs(jobs);
 }
 
 bool JobActions::Run(QAction* chosen) {
@@ -135,6 +136,9 @@ void JobActions::RetryNow(const std::vector<DownloadJob*>& jobs) {
 
 void JobActions::AskSpeedLimit(const std::vector<DownloadJob*>& jobs) {
     if (jobs.empty()) return;
+    // Known by identity: a job deleted while the question is open, and another
+    // made at its address, must not take the limit.
+    const std::vector<JobRef> asked = JobRefs(jobs);
     const auto current = jobs.front()->speedLimit.load(std::memory_order_relaxed) / 1024;
     bool ok = false;
     const int kib = QInputDialog::getInt(
@@ -142,7 +146,7 @@ void JobActions::AskSpeedLimit(const std::vector<DownloadJob*>& jobs) {
         QStringLiteral("Max download speed of this download, KiB/s (0 = no limit):"),
         static_cast<int>(std::min<std::uint64_t>(current, INT_MAX)), 0, INT_MAX, 1, &ok);
     // The jobs may have left the queue while the question was open.
-    if (ok) SetSpeedLimit(StillQueued(jobs), kib);
+    if (ok) SetSpeedLimit(StillQueued(asked), kib);
 }
 
 void JobActions::SetSpeedLimit(const std::vector<DownloadJob*>& jobs, int kibPerSecond) {
@@ -192,12 +196,23 @@ void JobActions::AfterQueueChange() {
     RefreshJobView(window_);
 }
 
-std::vector<DownloadJob*> JobActions::StillQueued(const std::vector<DownloadJob*>& jobs) {
-    std::unordered_set<const DownloadJob*> queued;
-    for (const DownloadJob* job = jobList; job != nullptr; job = job->next) queued.insert(job);
+std::vector<JobRef> JobRefs(const std::vector<DownloadJob*>& jobs) {
+    std::vector<JobRef> refs;
+    refs.reserve(jobs.size());
+    for (DownloadJob* job : jobs) refs.push_back({job, job->order});
+    return refs;
+}
+
+std::vector<DownloadJob*> StillQueued(const std::vector<JobRef>& jobs) {
+    // Only the queue's jobs are ever read: a remembered address may be freed.
+    std::unordered_map<const DownloadJob*, unsigned long long> queued;
+    for (const DownloadJob* job = jobList; job != nullptr; job = job->next) {
+        queued.emplace(job, job->order);
+    }
     std::vector<DownloadJob*> kept;
-    for (DownloadJob* job : jobs) {
-        if (queued.count(job) != 0) kept.push_back(job);
+    for (const JobRef& ref : jobs) {
+        auto found = queued.find(ref.job);
+        if (found != queued.end() && found->second == ref.order) kept.push_back(ref.job);
     }
     return kept;
 }

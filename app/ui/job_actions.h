@@ -16,6 +16,19 @@ class MainWindow;
 class QAction;
 class QMenu;
 
+// A job as a popup remembers it: its address and its place in the queue, which
+// the queue never gives twice. The address alone may be a new job's once the
+// remembered one was deleted.
+struct JobRef {
+    DownloadJob* job;
+    unsigned long long order;
+};
+
+std::vector<JobRef> JobRefs(const std::vector<DownloadJob*>& jobs);
+
+// The remembered jobs still in the queue, in the order given.
+std::vector<DownloadJob*> StillQueued(const std::vector<JobRef>& jobs);
+
 // Where `job`'s file is (or will be): its name taken from the current folder, the
 // save folder, unless it is absolute.
 QString JobFilePath(const DownloadJob* job);
@@ -57,8 +70,6 @@ public:
 private:
     // The scheduler may start runs, and the rows change.
     void AfterQueueChange();
-    // `jobs` without those that left the queue meanwhile.
-    static std::vector<DownloadJob*> StillQueued(const std::vector<DownloadJob*>& jobs);
 
     MainWindow* window_;
     QAction* pauseAction_;
@@ -72,5 +83,5 @@ private:
         QAction* openFolder = nullptr;
         QAction* copyUrl = nullptr;
     } entries_;
-    std::vector<DownloadJob*> menuJobs_;
+    std::vector<JobRef> menuJobs_;
 };

@@ -99,16 +99,19 @@ void MainWindow::ShowJobMenu(const QPoint& pos) {
     }
     // The menu runs a loop of its own, where a collected run rebuilds the rows
     // and loses the selection: Delete takes the jobs chosen when it opened.
-    const std::vector<DownloadJob*> chosen = SelectedJobs(this);
+    const std::vector<DownloadJob*> selected = SelectedJobs(this);
+    const std::vector<JobRef> chosen = JobRefs(selected);
     QMenu menu(this);
     QAction* remove = menu.addAction(QStringLiteral("Delete"));
-    jobActions_->AddEntries(menu, chosen);
+    jobActions_->AddEntries(menu, selected);
     menu.addSeparator();
     QAction* clearFinished = menu.addAction(QStringLiteral("Clear finished"));
     clearFinished->setEnabled(JobCounts().done > 0);
     QAction* picked = runJobMenu(menu, jobView_->viewport()->mapToGlobal(pos));
     if (picked == remove) {
-        SelectJobs(this, chosen);
+        // Only the jobs still queued: a new job may have the address of one
+        // deleted meanwhile.
+        SelectJobs(this, StillQueued(chosen));
         commands_->DeleteSelected();
     } else if (picked == clearFinished) {
         jobActions_->Run(nullptr);  // forgets the jobs the popup was opened on
@@ -155,9 +158,8 @@ void MainWindow::ShowStatusMessage(const QString& text) {
 }
 
 std::vector<NewFileOutcome> MainWindow::AddUrlsFromOutside(const std::vector<std::string>& urls) {
-    std::vector<NewFileOutcome> outcomes;
-    outcomes.reserve(urls.size());
-    for (const std::string& url : urls) outcomes.push_back(AddUrlAsNewFile(url));
+    // All at once: one save of the list file and one run of the scheduler.
+    std::vector<NewFileOutcome> outcomes = AddUrlsAsNewFiles(urls);
     FillJobView(this);
     watcher_.Sync();
     return outcomes;

@@ -23,6 +23,8 @@ namespace {
 
 QString UnsignedText(int value) { return QString::number(static_cast<std::uint32_t>(value)); }
 
+static_assert(kMostFiles == 100 && kMostTries == 1000, "the refusals name the two limits");
+
 }  // namespace
 
 PreferencesDialog::PreferencesDialog(QWidget* owner)
@@ -56,6 +58,19 @@ void PreferencesDialog::accept() {
     // passes any fixed buffer, and a cut one is another folder or none at all
     // (cut before a '/', it is the parent). The file system is the judge; a NUL
     // cannot stand in a path, so a text holding one names no folder.
+    // Past its largest value a limit is refused, however many digits were typed:
+    // read as the old fixed buffer read it, 99999999999999 came back as 0 and no
+    // download ever started again.
+    const int files = ReadBoundedNumber(ui_->maxFilesEdit->text().toStdString(), kMostFiles);
+    if (files < 0) {
+        ShowMessage(this, "At most 100 files at once!");
+        return;
+    }
+    const int tries = ReadBoundedNumber(ui_->maxTriesEdit->text().toStdString(), kMostTries);
+    if (tries < 0) {
+        ShowMessage(this, "At most 1000 tries!");
+        return;
+    }
     const std::string folder = ui_->folderEdit->text().toStdString();
     // The folder becomes current for the whole process at once: job file names
     // are relative, so every file opened from now on lands there.
@@ -65,8 +80,8 @@ void PreferencesDialog::accept() {
     }
     // Kept as typed: a relative folder stays relative in the settings file.
     defPath = folder;
-    maxFiles = ReadDialogNumber(ui_->maxFilesEdit->text().toStdString());
-    maxTries = ReadDialogNumber(ui_->maxTriesEdit->text().toStdString());
+    maxFiles = files;
+    maxTries = tries;
     TakeNetworkSettings();
     StartJobs();
     QDialog::accept();

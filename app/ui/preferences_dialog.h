@@ -23,8 +23,10 @@ public:
     explicit PreferencesDialog(QWidget* owner);
     ~PreferencesDialog() override;
 
-    // OK: a folder that cannot be made current gets "Invalid Directory", the dialog
-    // stays open and nothing changes; otherwise the settings are taken, the
+    // OK: a Max Simultaneous Files above kMostFiles gets "At most 100 files at
+    // once!", a Max Tries above kMostTries "At most 1000 tries!", a folder that
+    // cannot be made current "Invalid Directory"; the dialog then stays open and
+    // nothing changes. Otherwise the settings are taken, the
     // scheduler runs and the dialog ends with 1.
     void accept() override;
 

@@ -70,17 +70,13 @@ bool ApplyProxy(CURL* easy, const ProxySetting& proxy) {
     return ok;
 }
 
-unsigned long ProxyFailure(CURL* easy, CURLcode code, const ProxySetting& proxy, bool secureHop) {
+unsigned long ProxyFailure(long connectCode, CURLcode code, const ProxySetting& proxy,
+                           bool secureHop) {
     if (proxy.mode == PROXY_NONE) return 0;
     if (proxy.mode == PROXY_MANUAL && (proxy.host.empty() || proxy.port == 0 || proxy.port > 65535))
         return RESULT_NO_CONNECT;
     // A tunnel the proxy would not open: its answer to CONNECT is the answer.
-    long connectCode = 0;
-    if (easy != nullptr &&
-        curl_easy_getinfo(easy, CURLINFO_HTTP_CONNECTCODE, &connectCode) == CURLE_OK &&
-        connectCode >= 300) {
-        return static_cast<unsigned long>(connectCode);
-    }
+    if (connectCode >= 300) return static_cast<unsigned long>(connectCode);
     if (code == CURLE_COULDNT_RESOLVE_PROXY) return RESULT_NO_CONNECT;
     if (code == CURLE_COULDNT_CONNECT && ProxyMayApply(proxy, secureHop)) return RESULT_NO_CONNECT;
     return 0;

@@ -34,10 +34,12 @@ bool ProxyMayApply(const ProxySetting& proxy, bool secureHop);
 // then not go out, not even directly.
 bool ApplyProxy(CURL* easy, const ProxySetting& proxy);
 
-// Worker thread, after a hop failed with `code` before its answer arrived. The
+// Worker thread, after a hop failed with `code` before its answer arrived, with
+// the proxy's answer to CONNECT (CURLINFO_HTTP_CONNECTCODE, 0 for none). The
 // result code a failure caused by the proxy stands for: RESULT_NO_CONNECT when it
 // could not be found or reached, the proxy's own status when it refused the
 // tunnel; 0 when the failure was not the proxy's.
-unsigned long ProxyFailure(CURL* easy, CURLcode code, const ProxySetting& proxy, bool secureHop);
+unsigned long ProxyFailure(long connectCode, CURLcode code, const ProxySetting& proxy,
+                           bool secureHop);
 
 }  // namespace brindlex::net

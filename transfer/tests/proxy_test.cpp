@@ -166,8 +166,9 @@ TEST_F(ProxyTest, TheProxyPasswordGoesToTheProxyAlone) {
         ASSERT_EQ(proxy.Requests().size(), 1u);
         // base64 of "user:s3cret"
         EXPECT_EQ(proxy.Requests()[0].Header("Proxy-Authorization"), "Basic dXNlcjpzM2NyZXQ=");
-        ASSERT_EQ(origin.Requests().size(), 1u);
-        for (const auto& [name, value] : origin.Requests()[0].headers) {
+        const auto originRequests = origin.Requests();
+        ASSERT_EQ(originRequests.size(), 1u);
+        for (const auto& [name, value] : originRequests[0].headers) {
             EXPECT_EQ(value.find("dXNlcjpzM2NyZXQ"), std::string::npos) << name;
             EXPECT_EQ(value.find("s3cret"), std::string::npos) << name;
         }

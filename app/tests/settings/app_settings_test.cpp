@@ -58,7 +58,7 @@ TEST_F(AppSettingsTest, FirstStartWithoutAFileGivesTheDefaultsAndWritesAllKeys) 
 TEST_F(AppSettingsTest, EverySettingSurvivesARoundTrip) {
     defPath = " /srv/my downloads ";
     maxFiles = 32;
-    maxTries = -1;
+    maxTries = kMostTries;
     const int widths[kColumnCount] = {300, 0, -5, 65536, 2147483647};
     for (int i = 0; i < kColumnCount; ++i) colWidths[i] = widths[i];
     windowLeft = -40;  // a screen left of the primary one
@@ -71,7 +71,7 @@ TEST_F(AppSettingsTest, EverySettingSurvivesARoundTrip) {
     LoadSettings();
     EXPECT_EQ(defPath, " /srv/my downloads ");
     EXPECT_EQ(maxFiles, 32);
-    EXPECT_EQ(maxTries, -1);
+    EXPECT_EQ(maxTries, kMostTries);
     for (int i = 0; i < kColumnCount; ++i) EXPECT_EQ(colWidths[i], widths[i]) << i;
     EXPECT_EQ(windowLeft, -40);
     EXPECT_EQ(windowTop, 30);
@@ -143,6 +143,26 @@ TEST_F(AppSettingsTest, NetworkSettingsReadBackAndInvalidValuesTakeTheirDefaults
     EXPECT_EQ(maxSpeed, 512);
 }
 
+TEST_F(AppSettingsTest, LimitsPastTheirRangeAreBroughtIntoIt) {
+    struct Case {
+        const char* text;
+        int files;  // kMostFiles is 100, kMostTries 1000
+        int tries;
+    };
+    const Case cases[] = {
+        {"MaxFiles=99999999999999\nMaxTries=99999999999999\n", 100, 1000},
+        {"MaxFiles=101\nMaxTries=1001\n", 100, 1000},
+        {"MaxFiles=100\nMaxTries=1000\n", 100, 1000},
+        {"MaxFiles=-1\nMaxTries=-2147483648\n", 0, 0},  // as an older version wrote them
+    };
+    for (const Case& c : cases) {
+        WriteBytes(iniPath, std::string("[Vantorel]\n") + c.text);
+        LoadSettings();
+        EXPECT_EQ(maxFiles, c.files) << c.text;
+        EXPECT_EQ(maxTries, c.tries) << c.text;
+    }
+}
+
 TEST_F(AppSettingsTest, ColumnWidthsThatCannotBeReadAreFiftyEach) {
     // 100, 1, 2, 3, 4: sum 0x6E. The struct rules themselves are tested with the codec.
     const std::string good = "64000000010000000200000003000000040000006E";
@@ -170,14 +190,14 @@ TEST_F(AppSettingsTest, SavingOverAHostileFileLoadsBackWhatWasSaved) {
         LoadSettings();  // must not crash; the values are whatever the bytes say
         defPath = "/d" + std::to_string(round);
         maxFiles = round;
-        maxTries = -round;
+        maxTries = round * 10;  // within 0..kMostTries, as loading keeps it
         for (int i = 0; i < kColumnCount; ++i) colWidths[i] = round * 7 + i;
         ASSERT_TRUE(SaveSettings()) << round;
         SetUp();
         LoadSettings();
         ASSERT_EQ(defPath, "/d" + std::to_string(round));
         ASSERT_EQ(maxFiles, round);
-        ASSERT_EQ(maxTries, -round);
+        ASSERT_EQ(maxTries, round * 10);
         for (int i = 0; i < kColumnCount; ++i) ASSERT_EQ(colWidths[i], round * 7 + i) << round;
     }
 }

@@ -15,6 +15,7 @@
 #include <QStringList>
 #include <QTreeWidget>
 #include <QUrl>
+#include <new>
 
 #include "desktop_notice.h"
 #include "job_control.h"
@@ -244,6 +245,38 @@ TEST_F(JobActionsTest, SpeedLimitFromThePopupHoldsThatDownloadAloneAtOnce) {
     // Taken away, it applies to the run in progress.
     JobActions::SetSpeedLimit({job}, 0);
     EXPECT_TRUE(LoopUntil([&] { return job->status == STATUS_DONE; }));
+}
+
+TEST_F(JobActionsTest, PopupNeverActsOnANewJobAtADeletedOnesAddress) {
+    maxFiles = 0;
+    for (const QString entry : {"Delete", "Pause"}) {
+        SCOPED_TRACE(entry.toStdString());
+        DownloadJob* old = AddJob("http://127.0.0.1:9/old", "old.bin");
+        MainWindow window;
+        Start(window);
+        window.runJobMenu = [&](QMenu& menu, const QPoint&) -> QAction* {
+            // While the popup is open its job goes and a new one is made in the
+            // same memory: the queue, its list taken away by hand, forgets the old
+            // one, whose storage then holds a job built afresh.
+            jobList = nullptr;
+            old->~DownloadJob();
+            new (old) DownloadJob();
+            old->SetURL("http://127.0.0.1:9/new");
+            SetJobFileName(old, "new.bin");
+            AppendJob(old);
+            FillJobView(&window);
+            for (QAction* action : menu.actions()) {
+                if (action->text() == entry) return action;
+            }
+            return nullptr;
+        };
+        QTreeWidget* view = window.jobView();
+        window.ShowJobMenu(view->visualItemRect(view->topLevelItem(0)).center());
+        ASSERT_EQ(jobList, old);
+        EXPECT_STREQ(jobList->url, "http://127.0.0.1:9/new");
+        EXPECT_EQ(jobList->paused, kNotPaused);
+        RemoveJob(old);
+    }
 }
 
 }  // namespace

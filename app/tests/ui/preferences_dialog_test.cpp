@@ -201,8 +201,8 @@ TEST_F(PreferencesDialogTest, OkTakesTheValuesAsTyped) {
     };
     const Case cases[] = {
         {dir / "sub", "3", "0", dir / "sub", 3, 0},
-        {"deeper", "2147483648", "", dir / "sub/deeper", INT_MIN, 0},
-        {"..", "4294967295", "4294967296", dir / "sub", -1, 0},
+        {"deeper", "100", "", dir / "sub/deeper", 100, 0},
+        {"..", "0", "1000", dir / "sub", 0, 1000},
         {dir.path(), "007", "12", dir.path(), 7, 12},
     };
     maxFiles = 0;  // so no run starts; the scheduler is tested below
@@ -283,6 +283,44 @@ TEST_F(PreferencesDialogTest, SpeedAndProxyRowsShowTheSettingsAndOkHandsThemToTh
     proxyHost = proxyUser = proxyPassword = "";
     proxyPort = 0;
     ApplyNetworkSettings();
+}
+
+TEST_F(PreferencesDialogTest, LimitsPastTheirLargestValueAreRefusedAndNothingChanges) {
+    std::filesystem::create_directory(dir / "other");
+    defPath = dir.path();
+    maxFiles = 2;
+    maxTries = 4;
+    const std::filesystem::path before = std::filesystem::current_path();
+    struct Case {
+        const char* files;
+        const char* tries;
+        const char* message;
+    };
+    const Case cases[] = {
+        {"99999999999999", "5", "At most 100 files at once!"},
+        {"101", "5", "At most 100 files at once!"},
+        {"4294967296", "5", "At most 100 files at once!"},
+        {"3", "1001", "At most 1000 tries!"},
+        {"3", "2147483648", "At most 1000 tries!"},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.files + std::string(" ") + c.tries);
+        PreferencesDialog dialog(nullptr);
+        dialog.show();
+        Box(dialog, "folderEdit")->setText(QString::fromStdString(dir / "other"));
+        Box(dialog, "maxFilesEdit")->setText(c.files);
+        Box(dialog, "maxTriesEdit")->setText(c.tries);
+        std::shared_ptr<SeenMessage> seen = AnswerNextMessage();
+        ClickOk(dialog);
+        ASSERT_TRUE(seen->seen);
+        EXPECT_EQ(seen->text, c.message);
+        EXPECT_EQ(seen->caption, "Vantorel 1.2");
+        EXPECT_TRUE(dialog.isVisible());
+        EXPECT_EQ(maxFiles, 2);
+        EXPECT_EQ(maxTries, 4);
+        EXPECT_EQ(defPath, dir.path());
+        EXPECT_EQ(std::filesystem::current_path(), before);
+    }
 }
 
 TEST_F(PreferencesDialogTest, LongFolderIsTakenWholeWhenOnlyALimitChanges) {
