@@ -29,7 +29,7 @@ public:
     unsigned long long order;
     // Nonzero: held back by the user, passed over by the scheduler until it is
     // resumed; the values are job_control.h's JobPause. Starts 0 and is never
-    // written to the list file, so every job runs again after a restart. Whoever
+    // written to the list file: the pause file keeps it (pause_file.h). Whoever
     // changes it tells the queue (JobBecameStartable / JobStoppedBeingStartable).
     int paused;
     // The empty file made for the job when it was added in this session, which
@@ -42,6 +42,9 @@ public:
     // True from the add until the job's first run has made sure the file at its
     // name is its own.
     bool ownFileUnchecked;
+    // Which of the queue's counts (JobCounts in job_queue.h) holds the job; -1
+    // while it holds none. Kept by the queue alone.
+    int countedAs;
 
     DownloadJob();
     // Releases `fileName`, then the transfer object's strings and handles. The run

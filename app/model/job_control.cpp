@@ -7,6 +7,7 @@
 #include "job_queue.h"
 #include "job_texts.h"
 #include "list_file.h"
+#include "list_save.h"
 #include "own_file.h"
 
 namespace {
@@ -33,6 +34,7 @@ bool PauseJob(DownloadJob* job) {
     if (!CanPauseJob(job)) return false;
     job->paused = kPaused;
     JobStoppedBeingStartable(job);
+    SaveJobListSoon();  // the pause file goes with the list's next save
     // The run ends at its next block boundary; its end is settled when collected.
     if (job->thread != nullptr) VSetEvent(job->stopEvent);
     return true;
@@ -42,6 +44,7 @@ bool ResumeJob(DownloadJob* job) {
     if (!CanResumeJob(job)) return false;
     job->paused = job->thread != nullptr ? kResumeWhenStopped : kNotPaused;
     if (job->paused == kNotPaused) JobBecameStartable(job);
+    SaveJobListSoon();
     return true;
 }
 
@@ -78,7 +81,7 @@ void SettleEndedRun(DownloadJob* job) {
 }
 
 const char* JobStatusText(DownloadJob* job) {
-    if (job->paused == kPaused && StatusOf(job) != STATUS_DONE) return "Paused";
+    if (job->paused == kPaused && StatusOf(job) != STATUS_DONE) return PausedText(job);
     return StatusText(job);
 }
 

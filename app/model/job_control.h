@@ -5,8 +5,9 @@
 // A pause stops a running download the way quitting does: the run ends at its
 // next block boundary with RESULT_INTERRUPTED and keeps its partial file, which
 // the next run resumes. A paused job keeps its place in the queue and in the list
-// file; the scheduler passes over it until it is resumed. The pause lasts for this
-// session only: after a restart the job is waiting again.
+// file; the scheduler passes over it until it is resumed. The pause is kept across
+// restarts in the pause file (pause_file.h), which a pause or a resume asks the
+// list's next save to write.
 //
 // Threads: user-interface thread only, like the queue itself.
 #pragma once
@@ -52,8 +53,9 @@ bool RetryJobNow(DownloadJob* job);
 // resuming it is not a restart and costs no try.
 void SettleEndedRun(DownloadJob* job);
 
-// The Status text: "Paused" for a paused job that is not Done, otherwise
-// StatusText. Shares textBuffer like the other column texts.
+// The Status text: PausedText ("Paused", with the bytes held and the share
+// done) for a paused job that is not Done, otherwise StatusText. Shares
+// textBuffer like the other column texts.
 const char* JobStatusText(DownloadJob* job);
 
 // Why AddNewFileJob added nothing, or that it did.

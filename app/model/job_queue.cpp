@@ -53,7 +53,11 @@ struct Books {
     std::vector<DownloadJob*> started;
     int seenMaxTries = 5;
     bool startFailed = false;
+    // Indexed by Count: how many jobs each holds.
+    int counts[4] = {};
 };
+
+enum Count : int { kRunningCount, kWaitingCount, kDoneCount, kFailedCount };
 
 Books& B() {
     static Books books;
@@ -66,6 +70,29 @@ Books& B() {
 // and an ended run shows its final status before it is collected.
 bool IsRunning(const DownloadJob* job) {
     return job->thread != nullptr || job->status.load(std::memory_order_relaxed) > STATUS_WAIT;
+}
+
+Count CountOf(const DownloadJob* job) {
+    if (IsRunning(job)) return kRunningCount;
+    const long long status = job->status.load(std::memory_order_relaxed);
+    if (status == STATUS_DONE) return kDoneCount;
+    if (status == STATUS_FAILED) return kFailedCount;
+    return kWaitingCount;
+}
+
+// Moves the job to the count its state calls for; a job of the list only.
+void Recount(DownloadJob* job) {
+    const int now = CountOf(job);
+    if (job->countedAs == now) return;
+    int* counts = B().counts;
+    if (job->countedAs >= 0) --counts[job->countedAs];
+    ++counts[now];
+    job->countedAs = now;
+}
+
+void Uncount(DownloadJob* job) {
+    if (job->countedAs >= 0) --B().counts[job->countedAs];
+    job->countedAs = -1;
 }
 
 // Not running, and StartJobs would start it if a slot and its file were free.
@@ -84,6 +111,7 @@ void AddRunning(DownloadJob* job) {
     }
     auto [where, added] = b.running.emplace(job, std::move(run));
     if (added && where->second.named) ++b.names[where->second.name];
+    Recount(job);
 }
 
 void ReleaseName(const Books::Run& run) {
@@ -130,6 +158,8 @@ void Register(DownloadJob* job) {
     job->prev = b.tail;
     b.tail = job;
     CountQueuedName(job, +1);
+    job->countedAs = -1;
+    Recount(job);
     if (IsRunning(job)) {
         AddRunning(job);
     } else {
@@ -147,6 +177,7 @@ void Rebuild() {
     b.names.clear();
     b.queuedNames.clear();
     b.started.clear();
+    for (int& count : b.counts) count = 0;
     for (DownloadJob* job = jobList; job != nullptr; job = job->next) Register(job);
 }
 
@@ -174,6 +205,7 @@ void CatchUp() {
         }
         ReleaseName(it->second);
         it = b.running.erase(it);
+        Recount(job);
         MarkStartable(job);
     }
     if (maxTries > b.seenMaxTries) {
@@ -219,6 +251,7 @@ bool Launch(DownloadJob* job) {
         // as well as at the next end of a run.
         job->CloseHandles();
         if (restart) --job->tries;
+        Recount(job);
         return false;
     }
     AddRunning(job);
@@ -268,6 +301,7 @@ void RemoveJob(DownloadJob* job) {
     // A job the user deleted before it wrote a byte leaves no empty file behind
     // (only its own reservation, provably; the shutdown deletes nothing).
     if (job->deleteMark != 0) DropOwnReservation(job);
+    Uncount(job);
     delete job;
 }
 
@@ -317,12 +351,29 @@ void CollectRun(DownloadJob* job) {
         ReleaseName(run->second);
         b.running.erase(run);
     }
-    if (InList(job)) MarkStartable(job);
+    if (InList(job)) {
+        Recount(job);
+        MarkStartable(job);
+    }
 }
 
 void JobBecameStartable(DownloadJob* job) {
     CatchUp();
-    if (InList(job)) MarkStartable(job);
+    if (InList(job)) {
+        Recount(job);
+        MarkStartable(job);
+    }
+}
+
+void JobStatusSet(DownloadJob* job) {
+    CatchUp();
+    if (InList(job)) Recount(job);
+}
+
+JobCountsNow JobCounts() {
+    CatchUp();
+    const int* counts = B().counts;
+    return {counts[kRunningCount], counts[kWaitingCount], counts[kDoneCount], counts[kFailedCount]};
 }
 
 void JobStoppedBeingStartable(DownloadJob* job) {
@@ -392,3 +443,22 @@ std::vector<DownloadJob*> TakeStartedJobs() {
 }
 
 bool LastStartFailed() { return B().startFailed; }
+
+int RemoveDoneJobs() {
+    CatchUp();
+    int removed = 0;
+    for (DownloadJob* job = jobList; job != nullptr;) {
+        DownloadJob* next = job->next;  // RemoveJob destroys the job
+        if (job->thread == nullptr && job->status.load(std::memory_order_relaxed) == STATUS_DONE) {
+            RemoveJob(job);
+            ++removed;
+        }
+        job = next;
+    }
+    return removed;
+}
+
+DownloadJob* LastJob() {
+    AdoptLinked();
+    return B().tail;
+}

@@ -10,7 +10,10 @@
 //   - the runs in progress (started and not yet collected) and how many they are;
 //   - the file names those runs are writing, each with its number of runs;
 //   - the jobs that may still start, ordered by their place in the list, so the
-//     first of them is found at once and Done jobs are never looked at again.
+//     first of them is found at once and Done jobs are never looked at again;
+//   - how many jobs run, wait, are Done and Failed (the status bar's counts):
+//     each job records which count holds it, and every entry point that may
+//     change a job's state moves it, in constant time.
 // The last is a superset: a job that stopped being startable without a word to
 // the queue (its `tries` used up by the 404 rule, a status set by hand) is
 // dropped when the scheduler reaches it. So the work per event grows with the
@@ -70,6 +73,13 @@ void StartJobs();
 // run could not be started.
 bool StartJobNow(DownloadJob* job);
 
+// Removes every Done job whose run has been collected (Clear finished): their
+// files stay. Returns how many went. Walks the list once.
+int RemoveDoneJobs();
+
+// The job at the tail of jobList (the one added last), or null. Constant time.
+DownloadJob* LastJob();
+
 // --- Entry points: tell the queue what changed -------------------------------
 
 // The run of `job` has ended (its `thread` is signalled): closes its handles
@@ -88,7 +98,22 @@ void JobStoppedBeingStartable(DownloadJob* job);
 // the queue's table of names right (NameTakenInQueue). Returns SetJobFileName's value.
 int RenameQueuedJob(DownloadJob* job, const char* name);
 
+// A job's status was set by hand while no run of it is in progress (a stopped
+// run settled as waiting): its count moves. Harmless when nothing changed.
+void JobStatusSet(DownloadJob* job);
+
 // --- What the bookkeeping holds (the user-interface and tests read it) -------
+
+// How many jobs of the list are running (their run started and not yet
+// collected), waiting (any other job that is neither Done nor Failed, paused
+// ones included), Done and Failed. Kept as jobs change, never counted by a walk.
+struct JobCountsNow {
+    int running = 0;
+    int waiting = 0;
+    int done = 0;
+    int failed = 0;
+};
+JobCountsNow JobCounts();
 
 // Runs started and not yet collected.
 int RunningJobCount();

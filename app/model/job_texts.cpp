@@ -1,5 +1,7 @@
 #include "job_texts.h"
 
+#include <sys/stat.h>
+
 #include <climits>
 #include <cstdio>
 #include <cstring>
@@ -22,6 +24,40 @@ constexpr SizeUnit kUnits[] = {
     {std::uint64_t{1} << 32, 20, "Mb"}, {std::uint64_t{1} << 40, 30, "Gb"},
     {std::uint64_t{1} << 50, 40, "Tb"}, {std::uint64_t{1} << 60, 50, "Pb"},
     {~std::uint64_t{0}, 60, "Eb"},
+};
+
+struct Explanation {
+    const char* label;
+    const char* sentence;
+};
+
+// What each label tells the user, in the words of the list's own columns.
+constexpr Explanation kExplanations[] = {
+    {"FOpen", "The download could not be started (no connection library or no thread)."},
+    {"NoFile", "The file was not found."},
+    {"FProblem", "The file could not be created or written"},
+    {"BadURL", "The URL could not be read as an address."},
+    {"Unsupported", "The address is neither HTTP nor HTTPS."},
+    {"NoConnect", "No connection could be made to the server or proxy."},
+    {"BadRequest", "The request could not be made."},
+    {"BadSendRequest", "The request could not be sent, or no answer came."},
+    {"FileWrongLength", "The file did not have the expected length."},
+    {"Dropped", "The connection ended before the whole file arrived."},
+    {"Interrupted", "The download was stopped before it was complete."},
+    {"TimeOut", "The server did not answer in time."},
+    {"BadReq", "The server refused the request as malformed (HTTP 400)."},
+    {"Unauth", "The server wants a user name and password (HTTP 401)."},
+    {"Pay!", "The server wants payment (HTTP 402)."},
+    {"Forbidden", "The server refused access to the file (HTTP 403)."},
+    {"NotFound", "The server has no such file (HTTP 404); it is soon no longer retried."},
+    {"BadMethod", "The server does not allow this request (HTTP 405)."},
+    {"NotAccept", "The server cannot send the file in an accepted form (HTTP 406)."},
+    {"AuthReq", "The proxy wants a user name and password (HTTP 407)."},
+    {"Gone", "The file is gone from the server for good (HTTP 410)."},
+    {"ServError", "The server failed with an internal error (HTTP 500)."},
+    {"Later", "The server is busy or down for now (HTTP 503)."},
+    {"GTimeOut", "A gateway did not get an answer in time (HTTP 504)."},
+    {"Eh?", "The server answered with an unexpected status."},
 };
 
 struct ResultName {
@@ -136,4 +172,44 @@ const char* LastErrorText(DownloadJob* job) {
     const char* label = ResultLabel(job);
     std::snprintf(textBuffer, sizeof textBuffer, "%s:%d", label, tries);
     return textBuffer;
+}
+
+const char* PausedText(DownloadJob* job) {
+    std::strcpy(textBuffer, "Paused");
+    const long long status = job->status.load(std::memory_order_relaxed);
+    std::uint64_t held = status >= 0 ? static_cast<std::uint64_t>(status)
+                                     : job->received.load(std::memory_order_relaxed);
+    struct stat info {};
+    // Nothing counted this session: what the partial file holds.
+    if (held == 0 && job->thread == nullptr && job->fileName != nullptr &&
+        ::stat(job->fileName, &info) == 0 && S_ISREG(info.st_mode)) {
+        held = static_cast<std::uint64_t>(info.st_size);
+    }
+    if (held == 0) return textBuffer;
+    char size[16];
+    FormatSize(size, held);
+    const std::uint64_t total = job->totalSize.load(std::memory_order_relaxed);
+    if (total != SIZE_UNKNOWN && total != 0) {
+        std::snprintf(textBuffer, sizeof textBuffer, "Paused %s (%.1f%%)", size,
+                      static_cast<double>(held) * 100.0 / static_cast<double>(total));
+    } else {
+        std::snprintf(textBuffer, sizeof textBuffer, "Paused %s", size);
+    }
+    return textBuffer;
+}
+
+std::string LastErrorExplanation(const std::string& text, int fileError) {
+    if (text.empty()) return "";
+    const std::string label = text.substr(0, text.rfind(':'));
+    std::string sentence;
+    for (const Explanation& entry : kExplanations) {
+        if (label == entry.label) sentence = entry.sentence;
+    }
+    if (sentence.empty()) sentence = "The last attempt failed.";
+    if (label == "FProblem") {
+        sentence += fileError != 0 ? std::string(": ") + std::strerror(fileError) + "." : ".";
+    }
+    const std::string tries = text.substr(label.size() + (label.size() < text.size() ? 1 : 0));
+    if (!tries.empty()) sentence += " Restarted " + tries + (tries == "1" ? " time." : " times.");
+    return sentence;
 }

@@ -6,6 +6,7 @@
 #pragma once
 
 #include <cstdint>
+#include <string>
 
 #include "download_job.h"
 
@@ -31,3 +32,15 @@ const char* ResultLabel(DownloadJob* job);
 // The LastError text: "" for a job never restarted, otherwise the result label and
 // the restart count from before ResultLabel's change, "Later:1".
 const char* LastErrorText(DownloadJob* job);
+
+// The Status text of a paused job: "Paused", followed while bytes are held by
+// their size and, when the length is known, the share done: "Paused 1.50K
+// (15.0%)". The bytes held are the run's own count while one is under way or
+// since the last one ended, else the length of the file on disk (a restart).
+const char* PausedText(DownloadJob* job);
+
+// One sentence saying what the LastError text `text` ("Label:N") means, for its
+// tooltip; "" for an empty text. `fileError` is the system's error number behind
+// an FProblem (VBRINDLEX::fileError), named when not 0. Reads only the text: the
+// 404 rule is never run here.
+std::string LastErrorExplanation(const std::string& text, int fileError);

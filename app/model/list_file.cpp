@@ -9,6 +9,7 @@
 #include "atomic_file.h"
 #include "job_queue.h"
 #include "list_save.h"
+#include "pause_file.h"
 
 std::string listPath;
 
@@ -25,6 +26,19 @@ std::string UrlWithoutQuotes(std::string_view url) {
     return encoded;
 }
 
+void AppendJobRecord(std::string& bytes, const char* url, const char* fileName) {
+    // A job whose name copy failed has no file name: it keeps its place in the
+    // file with an empty one, like an empty URL. A quote inside a field would end
+    // it early and pair every later URL with the wrong file.
+    bytes += '"';
+    bytes += UrlWithoutQuotes(url != nullptr ? url : "");
+    bytes += "\" \"";
+    std::string name = fileName != nullptr ? fileName : "";
+    std::replace(name.begin(), name.end(), '"', '-');
+    bytes += name;
+    bytes += "\"\n";
+}
+
 std::string JobListBytes() {
     std::string bytes;
     for (const DownloadJob* job = jobList; job != nullptr; job = job->next) {
@@ -33,16 +47,7 @@ std::string JobListBytes() {
         if (job->status.load(std::memory_order_relaxed) == STATUS_DONE || job->deleteMark != 0) {
             continue;
         }
-        // A job whose name copy failed has no file name: it keeps its place in
-        // the file with an empty one, like an empty URL. A quote inside a field
-        // would end it early and pair every later URL with the wrong file.
-        bytes += '"';
-        bytes += UrlWithoutQuotes(job->url != nullptr ? job->url : "");
-        bytes += "\" \"";
-        std::string name = job->fileName != nullptr ? job->fileName : "";
-        std::replace(name.begin(), name.end(), '"', '-');
-        bytes += name;
-        bytes += "\"\n";
+        AppendJobRecord(bytes, job->url, job->fileName);
     }
     return bytes;
 }
@@ -61,6 +66,7 @@ void SaveJobList() {
     // must end before this one, never rename over it afterwards.
     TakeOverListSaves();
     WriteFileAtomically(listPath, JobListBytes());
+    SavePausedJobs();
 }
 
 namespace {
@@ -110,6 +116,17 @@ private:
 };
 
 }  // namespace
+
+void ReadRecords(std::FILE* file, void (*take)(std::string& url, std::string& name, void* context),
+                 void* context) {
+    RecordReader reader(file);
+    std::string url;
+    std::string name;
+    while (reader.SkipPastQuote() && reader.ReadField(kListUrlMax, &url) &&
+           reader.SkipPastQuote() && reader.ReadField(kListFileNameMax, &name)) {
+        take(url, name, context);
+    }
+}
 
 void LoadJobListFrom(std::FILE* file) {
     // Appending through the tail, not AppendJob: walking the list for every

@@ -42,6 +42,16 @@ unsigned long long JobListSaveCount();
 // The records SaveJobList writes, as one text.
 std::string JobListBytes();
 
+// Appends the record of a job with `url` and `fileName` (either may be null) to
+// `bytes`, exactly as the list file holds it.
+void AppendJobRecord(std::string& bytes, const char* url, const char* fileName);
+
+// Reads whole records from `file` (from its current position to its end; the
+// stream is not closed), handing each URL and file name to `take`, cut like the
+// list file's fields. An unfinished last record is dropped.
+void ReadRecords(std::FILE* file, void (*take)(std::string& url, std::string& name, void* context),
+                 void* context);
+
 // Reads the list file and appends one waiting job per whole record. A missing or
 // unreadable file adds nothing; an unfinished last record is dropped.
 void LoadJobList();

@@ -7,6 +7,7 @@
 
 #include "atomic_file.h"
 #include "list_file.h"
+#include "pause_file.h"
 
 namespace {
 
@@ -51,8 +52,13 @@ bool SaveJobListInBackground() {
     writer.Join();
     pending = false;
     writer.busy.store(true, std::memory_order_relaxed);
-    writer.thread = std::thread([path = listPath, bytes = JobListBytes(), &writer] {
+    // The pauses go with the list: their file is written only when it changed.
+    std::string pauses;
+    const bool pausesChanged = !pausePath.empty() && TakeChangedPauseBytes(&pauses);
+    writer.thread = std::thread([path = listPath, bytes = JobListBytes(), pausesChanged,
+                                 pauses = std::move(pauses), pauseFile = pausePath, &writer] {
         WriteFileAtomically(path, bytes);
+        if (pausesChanged) WriteFileAtomically(pauseFile, pauses);
         writer.busy.store(false, std::memory_order_release);
     });
     return true;

@@ -20,6 +20,10 @@ static_assert(sizeof(int) == 4, "ColWidths is stored as five 32-bit integers");
 std::string iniPath;
 std::string defPath;
 int colWidths[kColumnCount] = {50, 50, 50, 50, 50};
+int windowLeft = 0;
+int windowTop = 0;
+int windowWidth = 0;
+int windowHeight = 0;
 
 namespace {
 
@@ -46,6 +50,10 @@ const Setting kSettings[] = {
     {"ProxyPort", &proxyPort, nullptr, 0},
     {"ProxyUser", &proxyUser, "", 0},
     {"ProxyPassword", &proxyPassword, "", 0},
+    {"WindowLeft", &windowLeft, nullptr, 0},
+    {"WindowTop", &windowTop, nullptr, 0},
+    {"WindowWidth", &windowWidth, nullptr, 0},
+    {"WindowHeight", &windowHeight, nullptr, 0},
 };
 
 void Load(const Setting& setting) {

@@ -21,8 +21,17 @@ extern std::string defPath;
 // Widths in pixels of the columns URL, File, Status, LastError and Size.
 extern int colWidths[kColumnCount];
 
+// The main window's place on the screen and size in pixels, as it was last
+// closed; a width or height of 0 or less: never stored (the default size, the
+// place the window manager picks).
+extern int windowLeft;
+extern int windowTop;
+extern int windowWidth;
+extern int windowHeight;
+
 // Reads "DefPath" (default ""), "MaxFiles" (1), "MaxTries" (5) and "ColWidths"
-// (20 bytes; 50 for every column when they cannot be read) from iniPath, then the
+// (20 bytes; 50 for every column when they cannot be read) from iniPath, then
+// "WindowLeft", "WindowTop", "WindowWidth" and "WindowHeight" (0 each), then the
 // network settings (network_settings.h): "MaxSpeed" (0), "Proxy" ("Environment"),
 // "ProxyHost" (""), "ProxyPort" (0), "ProxyUser" ("") and "ProxyPassword" ("").
 // A missing or unreadable file gives every default; a value out of range is
@@ -31,7 +40,8 @@ extern int colWidths[kColumnCount];
 void LoadSettings();
 
 // Writes "ColWidths", "DefPath", "MaxFiles" and "MaxTries" (integers as "%d"), in
-// that order, then the network settings in the order above, into iniPath with one
+// that order, then the network settings in the order above, then the window's
+// four keys, into iniPath with one
 // replacement of the file. A value that cannot be stored on one line (a folder
 // name holding a line break) is left out and the file keeps its old one. False
 // when the file could not be written; it is then as it was.

@@ -4,6 +4,7 @@
 
 #include "app_settings.h"
 #include "list_file.h"
+#include "pause_file.h"
 #include "state_folder.h"
 
 bool FindProgramPaths() {
@@ -11,5 +12,6 @@ bool FindProgramPaths() {
     if (folder.empty()) return false;
     listPath = folder + kListFileName;
     iniPath = folder + kSettingsFileName;
+    pausePath = folder + kPauseFileName;
     return true;
 }

@@ -27,6 +27,7 @@
 #include "main_window.h"
 #include "message_box.h"
 #include "network_settings.h"
+#include "pause_file.h"
 #include "state_paths.h"
 #include "shutdown_signals.h"
 #include "url_handoff.h"
@@ -100,9 +101,10 @@ int RunVantorel(int argc, char** argv) {
     });
     handoff.Listen(HandoffSocketName(listPath));
 
-    // Only the lock holder writes these two files: a temporary one beside them
-    // was left by an instance killed in the middle of a save.
+    // Only the lock holder writes these files: a temporary one beside them was
+    // left by an instance killed in the middle of a save.
     RemoveStaleTemporaries(listPath);
+    RemoveStaleTemporaries(pausePath);
     RemoveStaleTemporaries(iniPath);
     LoadSettings();
     ApplyNetworkSettings();
@@ -112,6 +114,7 @@ int RunVantorel(int argc, char** argv) {
     if (!defPath.empty() && ::chdir(defPath.c_str()) != 0) {
     }
     LoadJobList();
+    LoadPausedJobs();  // before the first runs: a paused job never starts
 
     window = std::make_unique<MainWindow>();
     std::unique_ptr<QSocketNotifier> signalWatch;

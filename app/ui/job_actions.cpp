@@ -157,7 +157,13 @@ void JobActions::SetSpeedLimit(const std::vector<DownloadJob*>& jobs, int kibPer
 
 void JobActions::OpenFile(const std::vector<DownloadJob*>& jobs) {
     for (DownloadJob* job : jobs) {
-        if (IsDone(job)) window_->openUrl(QUrl::fromLocalFile(JobFilePath(job)));
+        if (!IsDone(job)) continue;
+        const QString path = JobFilePath(job);
+        // No program for the file, or none at all: say so, never nothing.
+        if (!window_->openUrl(QUrl::fromLocalFile(path))) {
+            window_->ShowStatusMessage(
+                QStringLiteral("Could not open %1: no program is set up to open it").arg(path));
+        }
     }
 }
 
@@ -167,7 +173,11 @@ void JobActions::OpenFolder(const std::vector<DownloadJob*>& jobs) {
         const QString folder = QFileInfo(JobFilePath(job)).absolutePath();
         if (opened.contains(folder)) continue;
         opened.insert(folder);
-        window_->openUrl(QUrl::fromLocalFile(folder));
+        if (!window_->openUrl(QUrl::fromLocalFile(folder))) {
+            window_->ShowStatusMessage(
+                QStringLiteral("Could not open the folder %1: no program is set up to open it")
+                    .arg(folder));
+        }
     }
 }
 

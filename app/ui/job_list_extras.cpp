@@ -23,5 +23,13 @@ void InstallJobListExtras(MainWindow* window) {
 void NoteJobProgress(QTreeWidgetItem* item, const DownloadJob* job) {
     const double fraction = ProgressFraction(*job);
     item->setData(kStatusColumn, kProgressRole, fraction >= 0 ? QVariant(fraction) : QVariant());
-    if (SpeedTips* tips = SpeedTips::Of(item->treeWidget())) tips->Sample(job);
+    if (SpeedTips* tips = SpeedTips::Of(item->treeWidget())) {
+        tips->Sample(job);
+        tips->RefreshShownTip(job);
+    }
+}
+
+QString JobSpeedText(QTreeWidgetItem* item, const DownloadJob* job) {
+    SpeedTips* tips = SpeedTips::Of(item->treeWidget());
+    return tips != nullptr ? tips->ShortTextFor(job) : QString();
 }

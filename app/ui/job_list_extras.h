@@ -4,6 +4,8 @@
 // Threads: user-interface thread only.
 #pragma once
 
+#include <QString>
+
 class DownloadJob;
 class MainWindow;
 class QTreeWidgetItem;
@@ -12,6 +14,11 @@ class QTreeWidgetItem;
 // and its job list. Once, after the list exists.
 void InstallJobListExtras(MainWindow* window);
 
-// Call wherever a row's Status text is set: stores the fraction the bar draws and
-// gives the job's speed meter a sample. The texts are not touched.
+// Call wherever a row's Status text is set, before it is: stores the fraction
+// the bar draws, gives the job's speed meter a sample and refreshes the speed
+// tooltip when it is the job's. The texts are not touched.
 void NoteJobProgress(QTreeWidgetItem* item, const DownloadJob* job);
+
+// What follows the Status text of a running row: its speed and time left,
+// "1.50K/s 2:05"; "" when not known (yet).
+QString JobSpeedText(QTreeWidgetItem* item, const DownloadJob* job);

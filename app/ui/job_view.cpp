@@ -5,6 +5,7 @@
 #include <QString>
 #include <QTreeWidget>
 #include <QTreeWidgetItem>
+#include <string>
 #include <unordered_map>
 #include <unordered_set>
 
@@ -33,6 +34,10 @@ JobRowTable* RowTableOf(QTreeWidget* list) {
         list->findChild<QObject*>(QLatin1String(JobRowTable::kName), Qt::FindDirectChildrenOnly));
 }
 
+// Item data role of the URL cell holding the row's job; the row goes before
+// its job does (RemoveJobRow, FillJobView).
+constexpr int kJobRole = Qt::UserRole + 2;
+
 QString Text(const char* text) { return QString::fromUtf8(text != nullptr ? text : ""); }
 
 // The Size text: the total length, or "?" while it is not known.
@@ -42,17 +47,26 @@ QString SizeText(const DownloadJob* job) {
     return Text(FormatSize(textBuffer, total));
 }
 
-// The Status text, and with it what the cell draws beside the text.
+// The Status text, and with it what the cell draws beside the text. The sample
+// comes first: a running row's text ends with the speed it gives.
 void SetStatusText(QTreeWidgetItem* item, DownloadJob* job) {
-    item->setText(kStatusColumn, Text(JobStatusText(job)));
     NoteJobProgress(item, job);
+    QString text = Text(JobStatusText(job));
+    const QString speed = JobSpeedText(item, job);
+    if (!speed.isEmpty()) text += QLatin1Char(' ') + speed;
+    item->setText(kStatusColumn, text);
 }
 
 // The columns a refresh renews. Each text goes into the row before the next one
-// is produced: they share textBuffer.
+// is produced: they share textBuffer. The LastError tooltip is made from the text
+// just produced, so the 404 rule runs once, here, as before.
 void SetChangingTexts(QTreeWidgetItem* item, DownloadJob* job) {
     SetStatusText(item, job);
-    item->setText(kLastErrorColumn, Text(LastErrorText(job)));
+    const std::string lastError = LastErrorText(job);
+    item->setText(kLastErrorColumn, Text(lastError.c_str()));
+    item->setToolTip(kLastErrorColumn,
+                     QString::fromStdString(LastErrorExplanation(
+                         lastError, job->fileError.load(std::memory_order_relaxed))));
     item->setText(kSizeColumn, SizeText(job));
 }
 
@@ -73,6 +87,7 @@ void FillJobView(QMainWindow* mainWindow) {
     QList<QTreeWidgetItem*> rows;
     for (DownloadJob* job = jobList; job != nullptr; job = job->next) {
         auto* item = new QTreeWidgetItem();
+        item->setData(kUrlColumn, kJobRole, QVariant::fromValue(static_cast<void*>(job)));
         item->setText(kUrlColumn, Text(job->url));
         item->setText(kFileColumn, Text(job->fileName));
         SetChangingTexts(item, job);
@@ -176,6 +191,32 @@ std::vector<DownloadJob*> SelectedJobs(QMainWindow* mainWindow) {
     return jobs;
 }
 
+DownloadJob* JobOfRow(const QTreeWidgetItem* row) {
+    return row != nullptr
+               ? static_cast<DownloadJob*>(row->data(kUrlColumn, kJobRole).value<void*>())
+               : nullptr;
+}
+
+std::vector<DownloadJob*> SelectedJobsOfRows(QMainWindow* mainWindow) {
+    std::vector<DownloadJob*> jobs;
+    QTreeWidget* list = JobListOf(mainWindow);
+    if (list == nullptr) return jobs;
+    for (QTreeWidgetItem* item : list->selectedItems()) {
+        if (DownloadJob* job = JobOfRow(item)) jobs.push_back(job);
+    }
+    std::sort(jobs.begin(), jobs.end(),
+              [](const DownloadJob* a, const DownloadJob* b) { return a->order < b->order; });
+    return jobs;
+}
+
+void SelectAndShowJob(QMainWindow* mainWindow, const DownloadJob* job) {
+    QTreeWidget* list = JobListOf(mainWindow);
+    QTreeWidgetItem* item = job != nullptr ? JobRow(mainWindow, job) : nullptr;
+    if (list == nullptr || item == nullptr) return;
+    list->setCurrentItem(item);  // also the only selected row
+    list->scrollToItem(item);
+}
+
 void SelectJobs(QMainWindow* mainWindow, const std::vector<DownloadJob*>& jobs) {
     QTreeWidget* list = JobListOf(mainWindow);
     if (list == nullptr) return;
@@ -198,6 +239,7 @@ void OnJobEnded(QMainWindow* mainWindow, DownloadJob* job) {
         SaveJobList();
     } else {
         SettleEndedRun(job);
+        JobStatusSet(job);  // a stopped run settles as waiting: its count moves
         if (job->status.load(std::memory_order_relaxed) == STATUS_DONE) {
             SaveJobListSoon();  // the finished job leaves the file with the next save
         }

@@ -53,6 +53,17 @@ void DeleteSelectedJobs(QMainWindow* mainWindow);
 // The jobs of the selected rows, in list order.
 std::vector<DownloadJob*> SelectedJobs(QMainWindow* mainWindow);
 
+// The jobs of the selected rows, in list order, found from the rows themselves:
+// costs the selection, not the list (the toolbar asks a few times a second).
+std::vector<DownloadJob*> SelectedJobsOfRows(QMainWindow* mainWindow);
+
+// The job `row` shows (a row of the list of `mainWindow`), or null.
+DownloadJob* JobOfRow(const QTreeWidgetItem* row);
+
+// Makes the row of `job` the current and only selected one and scrolls to it;
+// nothing when it has no row.
+void SelectAndShowJob(QMainWindow* mainWindow, const DownloadJob* job);
+
 // Makes the rows of `jobs` the selection; a job no longer in jobList is passed
 // over (the pointers are compared, never followed).
 void SelectJobs(QMainWindow* mainWindow, const std::vector<DownloadJob*>& jobs);

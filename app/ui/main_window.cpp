@@ -9,6 +9,7 @@
 #include <QKeyEvent>
 #include <QMenu>
 #include <QMenuBar>
+#include <QStatusBar>
 #include <QStringList>
 #include <QTreeWidget>
 #include <QTreeWidgetItem>
@@ -21,8 +22,11 @@
 #include "job_actions.h"
 #include "job_control.h"
 #include "job_list_extras.h"
+#include "job_queue.h"
 #include "job_view.h"
 #include "message_box.h"
+#include "status_summary.h"
+#include "window_commands.h"
 
 MainWindow::MainWindow() : watcher_(this) {
     setWindowTitle(QString::fromUtf8(kProgramCaption));
@@ -30,7 +34,10 @@ MainWindow::MainWindow() : watcher_(this) {
     BuildMenu();
     BuildJobList();
     InstallJobListExtras(this);
+    new StatusSummary(this);
     jobActions_ = new JobActions(this);
+    commands_ = new WindowCommands(this);
+    WindowCommands::RestorePlace(*this);
     openUrl = [](const QUrl& url) { return QDesktopServices::openUrl(url); };
     runJobMenu = [](QMenu& menu, const QPoint& globalPos) { return menu.exec(globalPos); };
     // exit, not quit: quit would ask every window to close once more.
@@ -44,6 +51,8 @@ void MainWindow::BuildMenu() {
     newFileAction_ = file->addAction(QStringLiteral("&New File"), this, &MainWindow::OnNewFile);
     preferencesAction_ =
         file->addAction(QStringLiteral("&Preferences"), this, &MainWindow::OnPreferences);
+    clearFinishedAction_ = file->addAction(QStringLiteral("Clear &finished"), this,
+                                           [this] { commands_->ClearFinished(); });
     file->addSeparator();
     exitAction_ = file->addAction(QStringLiteral("E&xit"), this, &MainWindow::OnExit);
 }
@@ -95,28 +104,38 @@ void MainWindow::ShowJobMenu(const QPoint& pos) {
     QMenu menu(this);
     QAction* remove = menu.addAction(QStringLiteral("Delete"));
     jobActions_->AddEntries(menu, selected);
+    menu.addSeparator();
+    QAction* clearFinished = menu.addAction(QStringLiteral("Clear finished"));
+    clearFinished->setEnabled(JobCounts().done > 0);
     QAction* picked = runJobMenu(menu, jobView_->viewport()->mapToGlobal(pos));
     if (picked == remove) {
         // Only the jobs still queued: a new job may have the address of one
         // deleted meanwhile.
         SelectJobs(this, StillQueued(chosen));
-        DeleteSelectedJobs(this);
+        commands_->DeleteSelected();
+    } else if (picked == clearFinished) {
+        jobActions_->Run(nullptr);  // forgets the jobs the popup was opened on
+        commands_->ClearFinished();
     } else {
         jobActions_->Run(picked);
     }
+    commands_->UpdateEntries();
 }
 
 bool MainWindow::eventFilter(QObject* watched, QEvent* event) {
     if (watched == jobView_ && event->type() == QEvent::KeyPress &&
         static_cast<QKeyEvent*>(event)->key() == Qt::Key_Delete) {
-        DeleteSelectedJobs(this);
+        commands_->DeleteSelected();
         return true;
     }
     return QMainWindow::eventFilter(watched, event);
 }
 
 void MainWindow::OnNewFile() {
-    if (RunNewFileDialog(this) != 0) FillJobView(this);
+    if (RunNewFileDialog(this) != 0) {
+        FillJobView(this);
+        SelectAndShowJob(this, LastJob());  // the new row
+    }
     watcher_.Sync();  // the dialog started the scheduler
 }
 
@@ -126,8 +145,16 @@ void MainWindow::OnPreferences() {
 }
 
 void MainWindow::OpenNewFileWithUrl(const char* url) {
-    if (RunNewFileDialogWithUrl(this, url) != 0) FillJobView(this);
+    if (RunNewFileDialogWithUrl(this, url) != 0) {
+        FillJobView(this);
+        SelectAndShowJob(this, LastJob());
+    }
     watcher_.Sync();
+}
+
+void MainWindow::ShowStatusMessage(const QString& text) {
+    constexpr int kMessageMs = 10000;
+    statusBar()->showMessage(text, kMessageMs);
 }
 
 std::vector<NewFileOutcome> MainWindow::AddUrlsFromOutside(const std::vector<std::string>& urls) {
@@ -139,12 +166,16 @@ std::vector<NewFileOutcome> MainWindow::AddUrlsFromOutside(const std::vector<std
 }
 
 // Exit leaves the widths as they were read at start-up: only closing stores them.
-void MainWindow::OnExit() { endEventLoop(); }
+void MainWindow::OnExit() {
+    WindowCommands::StorePlace(*this);
+    endEventLoop();
+}
 
 void MainWindow::closeEvent(QCloseEvent* event) {
     for (int column = 0; column < kColumnCount; ++column) {
         colWidths[column] = jobView_->header()->sectionSize(column);
     }
+    WindowCommands::StorePlace(*this);
     event->accept();
     endEventLoop();
 }

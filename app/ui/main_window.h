@@ -3,7 +3,8 @@
 //
 // Closing the window (its close button, or a shutdown signal) stores the column
 // widths in colWidths and ends the event loop; File, Exit ends the loop without
-// storing them. The window itself is destroyed by the shutdown.
+// storing them. Both store the window's size and place. The window itself is destroyed by the
+// shutdown.
 //
 // Threads: user-interface thread only.
 #pragma once
@@ -17,6 +18,7 @@
 #include "job_watcher.h"
 
 class JobActions;
+class WindowCommands;
 class QAction;
 class QMenu;
 class QPoint;
@@ -37,12 +39,19 @@ public:
     QAction* exitAction() const { return exitAction_; }
     // Pause, Resume, Retry now, Open file, Open folder, Copy URL (job_actions.h).
     JobActions* jobActions() const { return jobActions_; }
+    // The toolbar and the list commands around the rows (window_commands.h).
+    WindowCommands* commands() const { return commands_; }
+    QAction* clearFinishedAction() const { return clearFinishedAction_; }
+
+    // Shows `text` on the left of the status bar for a while: what a command
+    // could not do.
+    void ShowStatusMessage(const QString& text);
 
     // Right click at `pos` (list viewport coordinates): nothing below the last
     // row; otherwise an unselected row becomes the only selected one, a selected
     // row keeps the whole selection, and the popup is shown at the cursor: "Delete",
-    // then the entries of jobActions(). Every entry acts on the jobs selected when
-    // the popup opened, also when a run collected meanwhile rebuilt the rows.
+    // then the entries of jobActions(), then "Clear finished". Every entry acts on the jobs
+    // selected when the popup opened, also when a run collected meanwhile rebuilt the rows.
     void ShowJobMenu(const QPoint& pos);
 
     // How the popup is run: shows `menu` at `globalPos` and returns the chosen
@@ -86,5 +95,7 @@ private:
     QAction* preferencesAction_ = nullptr;
     QAction* exitAction_ = nullptr;
     JobActions* jobActions_ = nullptr;
+    WindowCommands* commands_ = nullptr;
+    QAction* clearFinishedAction_ = nullptr;
     JobWatcher watcher_;
 };

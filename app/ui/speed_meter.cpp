@@ -81,3 +81,17 @@ std::string SpeedTipText(std::optional<double> bytesPerSecond, std::optional<dou
     text += secondsLeft ? DurationText(*secondsLeft) : "?";
     return text;
 }
+
+std::string SpeedShortText(std::optional<double> bytesPerSecond,
+                           std::optional<double> secondsLeft) {
+    if (!bytesPerSecond) return "";
+    char size[32];
+    FormatSize(size, static_cast<std::uint64_t>(std::llround(*bytesPerSecond)));
+    std::string text = size;
+    text += "/s";
+    if (secondsLeft) {
+        const std::string left = DurationText(*secondsLeft);
+        if (left != "?") text += " " + left;
+    }
+    return text;
+}

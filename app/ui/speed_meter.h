@@ -44,5 +44,9 @@ private:
 // (hours as "1:02:05"; "?" when not known). Empty when the speed is unknown.
 std::string SpeedTipText(std::optional<double> bytesPerSecond, std::optional<double> secondsLeft);
 
+// The short form for the Status text of a running row: "1.50K/s 2:05", or
+// "1.50K/s" when the time left is not known. Empty when the speed is unknown.
+std::string SpeedShortText(std::optional<double> bytesPerSecond, std::optional<double> secondsLeft);
+
 // Seconds as "m:ss" below an hour, "h:mm:ss" above, "?" for 100 hours or more.
 std::string DurationText(double seconds);

@@ -61,21 +61,63 @@ QString SpeedTips::TipFor(const DownloadJob* job) const {
         SpeedTipText(found->second.BytesPerSecond(now), found->second.SecondsLeft(now, total)));
 }
 
+QString SpeedTips::ShortTextFor(const DownloadJob* job) const {
+    if (job == nullptr || job->status.load(std::memory_order_relaxed) < 0) return QString();
+    const auto found = meters_.find(job);
+    if (found == meters_.end()) return QString();
+    const double now = SteadySeconds();
+    const std::uint64_t total = job->totalSize.load(std::memory_order_relaxed);
+    return QString::fromStdString(
+        SpeedShortText(found->second.BytesPerSecond(now), found->second.SecondsLeft(now, total)));
+}
+
+std::optional<double> SpeedTips::TotalBytesPerSecond() const {
+    const double now = SteadySeconds();
+    std::optional<double> total;
+    for (const auto& [job, meter] : meters_) {
+        if (const std::optional<double> speed = meter.BytesPerSecond(now)) {
+            total = total.value_or(0.0) + *speed;
+        }
+    }
+    return total;
+}
+
+void SpeedTips::RefreshShownTip(const DownloadJob* job) {
+    if (job != shownFor_ || !QToolTip::isVisible()) return;
+    const QString text = TipFor(job);
+    if (text.isEmpty()) {
+        QToolTip::hideText();
+        shownFor_ = nullptr;
+    } else if (text != QToolTip::text()) {
+        QToolTip::showText(shownAt_, text, list_->viewport(), shownRow_);
+    }
+}
+
 bool SpeedTips::eventFilter(QObject* watched, QEvent* event) {
     if (event->type() != QEvent::ToolTip || watched != list_->viewport()) {
         return QObject::eventFilter(watched, event);
     }
     auto* help = static_cast<QHelpEvent*>(event);
     const QModelIndex index = list_->indexAt(help->pos());
-    const QString text = index.isValid() ? TipFor(JobAtRow(index.row())) : QString();
+    // A cell with a tip of its own: the list shows it.
+    if (index.isValid() && !index.data(Qt::ToolTipRole).toString().isEmpty()) {
+        shownFor_ = nullptr;
+        return QObject::eventFilter(watched, event);
+    }
+    const DownloadJob* job = index.isValid() ? JobAtRow(index.row()) : nullptr;
+    const QString text = TipFor(job);
     if (text.isEmpty()) {
         QToolTip::hideText();
+        shownFor_ = nullptr;
         event->ignore();
     } else {
         // Shown while the pointer stays on this row.
         QRect row = list_->visualRect(index);
         row.setLeft(0);
         row.setRight(list_->viewport()->width());
+        shownFor_ = job;
+        shownAt_ = help->globalPos();
+        shownRow_ = row;
         QToolTip::showText(help->globalPos(), text, list_->viewport(), row);
     }
     return true;
@@ -85,4 +127,5 @@ void SpeedTips::DropGoneJobs() {
     std::unordered_set<const DownloadJob*> queued;
     for (const DownloadJob* job = jobList; job != nullptr; job = job->next) queued.insert(job);
     std::erase_if(meters_, [&](const auto& entry) { return queued.count(entry.first) == 0; });
+    if (shownFor_ != nullptr && queued.count(shownFor_) == 0) shownFor_ = nullptr;
 }

@@ -1,6 +1,8 @@
-// The tooltip of a running row: its speed and the time it still needs, measured
-// over the last few seconds (speed_meter.h). There is no column for them, so the
-// list keeps its five columns and their stored widths.
+// The speed of a running row and the time it still needs, measured over the last
+// few seconds (speed_meter.h): in short after its Status text, in full in its
+// tooltip, which follows the row's updates while it is shown. There is no column
+// for them, so the list keeps its five columns and their stored widths. A cell
+// with a tooltip of its own (LastError) shows that one instead.
 //
 // A meter per running job is fed at every update of the job's row; the text is
 // worked out only when the tooltip is asked for, so a run that has stalled shows
@@ -10,6 +12,9 @@
 #pragma once
 
 #include <QObject>
+#include <QPoint>
+#include <QRect>
+#include <optional>
 #include <unordered_map>
 
 #include "speed_meter.h"
@@ -33,8 +38,16 @@ public:
 
     // The tooltip text for `job` now; "" when there is none to show.
     QString TipFor(const DownloadJob* job) const;
+    // The short text for the Status column: "1.50K/s 2:05"; "" when none.
+    QString ShortTextFor(const DownloadJob* job) const;
+    // When the tooltip shown is `job`'s, puts its newest text in it: called after
+    // every sample, so it refreshes while the pointer rests.
+    void RefreshShownTip(const DownloadJob* job);
 
     std::size_t MeterCount() const { return meters_.size(); }
+    // The speeds of all runs measured now, added up, in bytes per second; empty
+    // while no run has a speed yet. Costs the runs receiving data.
+    std::optional<double> TotalBytesPerSecond() const;
 
 protected:
     bool eventFilter(QObject* watched, QEvent* event) override;
@@ -44,6 +57,10 @@ private:
     void DropGoneJobs();
 
     QTreeWidget* list_;
+    // The job whose tip is shown, where, and the row it stays on.
+    const DownloadJob* shownFor_ = nullptr;
+    QPoint shownAt_;
+    QRect shownRow_;
     // Keys only compared, never followed: a job may be gone by the time its entry is.
     std::unordered_map<const DownloadJob*, SpeedMeter> meters_;
     // Meters beyond this many trigger a sweep, which walks the whole queue; it

@@ -73,7 +73,10 @@ unsigned long VBRINDLEX::MinorThread() {
     // Step numbers follow the order of the work: open, split, connect, request,
     // open the file, send, read the answer's headers, receive, finish.
     const char* const path = dataReceptor;
-    if (path == nullptr) return GoClose(nullptr, RESULT_FILE_PROBLEM, STATUS_FAILED);
+    if (path == nullptr) {
+        errno = 0;  // no call failed: there is no file to name
+        return GoClose(nullptr, RESULT_FILE_PROBLEM, STATUS_FAILED);
+    }
 
     // Our own references; the members hold others, which the run thread may drop
     // (closing the handle) at any moment.
@@ -119,7 +122,10 @@ unsigned long VBRINDLEX::MinorThread() {
     // Every ending goes through here: a failed attempt takes away the empty file
     // it made, so a 404 leaves nothing behind.
     auto end = [&](unsigned long code, long long finalStatus) {
+        // The failed call's errno must reach GoClose (fileError) past the removal.
+        const int error = errno;
         if (finalStatus != STATUS_DONE) brindlex::RemoveIfUntouched(output, path);
+        errno = error;
         return GoClose(file, code, finalStatus);
     };
     std::uint64_t existingLength = 0;
@@ -279,8 +285,10 @@ unsigned long VBRINDLEX::MinorThread() {
         }
         if (file != nullptr && !WriteBlock(fileno(file), block, count)) {
             // A disk that filled up may have taken part of the block: keep the file
-            // exactly as long as what was counted.
+            // exactly as long as what was counted. The write's reason is the one to tell.
+            const int error = errno;
             CutTo(file, done);
+            errno = error;
             return end(RESULT_FILE_PROBLEM, STATUS_FAILED);
         }
         received.store(done + count, std::memory_order_relaxed);

@@ -80,7 +80,8 @@ VBRINDLEX::VBRINDLEX()
       status(STATUS_WAIT),
       totalSize(0),
       agent(kAgent),
-      speedLimit(0) {
+      speedLimit(0),
+      fileError(0) {
     SetURL("");
 }
 
@@ -124,6 +125,7 @@ std::uintptr_t VBRINDLEX::SetDataReceptor(std::uintptr_t receptor) {
 
 // Run thread (the caller's thread for a synchronous run).
 unsigned long VBRINDLEX::Go() {
+    fileError.store(0, std::memory_order_relaxed);
     flags.fetch_or(FLAG_ALIVE, std::memory_order_relaxed);
     VHANDLE worker = VCreateThread([this] { return MinorThread(); });
     if (worker == nullptr) return GoClose(nullptr, RESULT_OPEN_FAILED, STATUS_FAILED);
@@ -223,6 +225,9 @@ void VBRINDLEX::SetStatus(long long value) {
 // (GoAsync) when no run thread could be: then no other thread of the run exists,
 // so nothing else writes these members at the same time.
 unsigned long VBRINDLEX::GoClose(std::FILE* file, unsigned long code, long long finalStatus) {
+    // The system's reason, before the close below can change errno. A file
+    // problem with no failed call behind it (no output path) leaves 0.
+    if (code == RESULT_FILE_PROBLEM) fileError.store(errno, std::memory_order_relaxed);
     // A complete file has nothing left to resume.
     if (file != nullptr) {
         if (finalStatus == STATUS_DONE) brindlex::ForgetResumeValidator(fileno(file));

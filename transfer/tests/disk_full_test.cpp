@@ -12,6 +12,7 @@
 #include <sys/wait.h>
 #include <unistd.h>
 
+#include <cerrno>
 #include <csignal>
 #include <string>
 
@@ -32,6 +33,7 @@ constexpr std::uint64_t kSize = 30000;
 struct Outcome {
     unsigned long result = 99;
     std::uint64_t received = 0;
+    int fileError = -1;
 };
 
 Outcome FetchInThisProcess(const std::string& url, const std::string& out) {
@@ -41,6 +43,7 @@ Outcome FetchInThisProcess(const std::string& url, const std::string& out) {
     Outcome outcome;
     outcome.result = t.Go();
     outcome.received = t.received.load();
+    outcome.fileError = t.fileError.load();
     return outcome;
 }
 
@@ -169,6 +172,15 @@ TEST(DiskFull, DeviceWithNoSpaceFailsTheFirstWrite) {
     const Outcome outcome = FetchInThisProcess(server.Url("/f"), "/dev/full");
     EXPECT_EQ(outcome.result, RESULT_FILE_PROBLEM);
     EXPECT_EQ(outcome.received, 0u);
+    EXPECT_EQ(outcome.fileError, ENOSPC);  // the reason the window names
+    // A file that cannot be made names its reason too; a good run leaves none.
+    const Outcome missing = FetchInThisProcess(server.Url("/f"), "/nonexistent-folder/x");
+    EXPECT_EQ(missing.result, RESULT_FILE_PROBLEM);
+    EXPECT_EQ(missing.fileError, ENOENT);
+    vtest::TempDir temp;
+    const Outcome good = FetchInThisProcess(server.Url("/f"), temp / "f");
+    EXPECT_EQ(good.result, RESULT_OK);
+    EXPECT_EQ(good.fileError, 0);
 }
 
 }  // namespace

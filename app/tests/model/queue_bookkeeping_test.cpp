@@ -4,7 +4,8 @@
 // runs that cannot be started), every StartJobs starts exactly the jobs the
 // plain rules pick (list order, MaxFiles, one run per file, restarts counted
 // against MaxTries), and the running count, the file names being written and the
-// first startable job agree with a walk of the whole list after every event.
+// first startable job agree with a walk of the whole list after every event, and
+// so do the counts of running, waiting, Done and Failed jobs.
 #include <gtest/gtest.h>
 
 #include <algorithm>
@@ -103,6 +104,24 @@ protected:
                 << "step " << step << " " << name;
         }
         ASSERT_EQ(FirstStartableJob(), first) << "step " << step;
+        // The status bar's counts: running, then the others by their status.
+        JobCountsNow plain;
+        for (const DownloadJob* job : Jobs()) {
+            if (PlainRunning(job)) {
+                ++plain.running;
+            } else if (job->status == STATUS_DONE) {
+                ++plain.done;
+            } else if (job->status == STATUS_FAILED) {
+                ++plain.failed;
+            } else {
+                ++plain.waiting;
+            }
+        }
+        const JobCountsNow kept = JobCounts();
+        ASSERT_EQ(kept.running, plain.running) << "step " << step;
+        ASSERT_EQ(kept.waiting, plain.waiting) << "step " << step;
+        ASSERT_EQ(kept.done, plain.done) << "step " << step;
+        ASSERT_EQ(kept.failed, plain.failed) << "step " << step;
     }
 
     const std::vector<std::string> kNames = {"a", "b", "c", "d", "e"};

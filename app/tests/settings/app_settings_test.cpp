@@ -26,6 +26,7 @@ protected:
         maxSpeed = -7;
         proxyMode = proxyHost = proxyUser = proxyPassword = "stale";
         proxyPort = -7;
+        windowLeft = windowTop = windowWidth = windowHeight = -7;
     }
 
     TempFolder folder_;
@@ -35,8 +36,10 @@ const char kFiftyWidths[] =
     "32000000320000003200000032000000320000"
     "00FA";
 
+// The keys after MaxTries with their defaults: the network's, then the window's.
 const char kNetworkDefaults[] =
-    "MaxSpeed=0\nProxy=Environment\nProxyHost=\nProxyPort=0\nProxyUser=\nProxyPassword=\n";
+    "MaxSpeed=0\nProxy=Environment\nProxyHost=\nProxyPort=0\nProxyUser=\nProxyPassword=\n"
+    "WindowLeft=0\nWindowTop=0\nWindowWidth=0\nWindowHeight=0\n";
 
 TEST_F(AppSettingsTest, FirstStartWithoutAFileGivesTheDefaultsAndWritesAllKeys) {
     LoadSettings();
@@ -58,6 +61,10 @@ TEST_F(AppSettingsTest, EverySettingSurvivesARoundTrip) {
     maxTries = kMostTries;
     const int widths[kColumnCount] = {300, 0, -5, 65536, 2147483647};
     for (int i = 0; i < kColumnCount; ++i) colWidths[i] = widths[i];
+    windowLeft = -40;  // a screen left of the primary one
+    windowTop = 30;
+    windowWidth = 900;
+    windowHeight = 500;
     ASSERT_TRUE(SaveSettings());
 
     SetUp();
@@ -66,6 +73,10 @@ TEST_F(AppSettingsTest, EverySettingSurvivesARoundTrip) {
     EXPECT_EQ(maxFiles, 32);
     EXPECT_EQ(maxTries, kMostTries);
     for (int i = 0; i < kColumnCount; ++i) EXPECT_EQ(colWidths[i], widths[i]) << i;
+    EXPECT_EQ(windowLeft, -40);
+    EXPECT_EQ(windowTop, 30);
+    EXPECT_EQ(windowWidth, 900);
+    EXPECT_EQ(windowHeight, 500);
 }
 
 TEST_F(AppSettingsTest, HandWrittenFileIsReadAndItsOtherLinesKept) {

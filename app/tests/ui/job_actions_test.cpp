@@ -19,6 +19,7 @@
 
 #include "desktop_notice.h"
 #include "job_control.h"
+#include "job_texts.h"
 #include "job_view.h"
 #include "main_window.h"
 #include "modal_driver.h"
@@ -95,14 +96,18 @@ TEST_F(JobActionsTest, PauseStopsAndKeepsTheJobResumeFetchesTheRestByRange) {
     EXPECT_FALSE(enabled.contains("Retry now"));
     EXPECT_EQ(keys.value("Pause"), QKeySequence("Ctrl+P"));
     EXPECT_EQ(keys.value("Resume"), QKeySequence("Ctrl+R"));
-    EXPECT_EQ(StatusOf(window, 0), "Paused");
+    EXPECT_TRUE(StatusOf(window, 0).startsWith("Paused ")) << StatusOf(window, 0).toStdString();
     ASSERT_TRUE(LoopUntil([&] { return job->thread == nullptr; }));
     EXPECT_EQ(job->result, RESULT_INTERRUPTED);
-    EXPECT_EQ(StatusOf(window, 0), "Paused");
     EXPECT_EQ(ListFileText(), RecordLine({server.Url("/slow.bin"), "slow.bin"}));
     const std::uint64_t partial = LengthOf(dir / "slow.bin");
     ASSERT_GT(partial, 0u);
     ASSERT_LT(partial, kSize);
+    // The row keeps the bytes held and the share done.
+    char size[16];
+    EXPECT_EQ(StatusOf(window, 0), QString("Paused %1 (%2%)")
+                                       .arg(FormatSize(size, partial))
+                                       .arg(partial * 100.0 / kSize, 0, 'f', 1));
     StartJobs();  // passed over while paused
     EXPECT_EQ(job->thread, nullptr);
 
@@ -189,14 +194,14 @@ TEST_F(JobActionsTest, OpenFileOpenFolderAndCopyUrlActOnTheSelectedRows) {
 
     window.jobView()->topLevelItem(1)->setSelected(true);
     QStringList enabled = Choose(window, 1, "Open file");
-    EXPECT_EQ(enabled,
-              QStringList({"Delete", "Pause", "Speed limit\u2026", "Open folder", "Copy URL"}));
+    EXPECT_EQ(enabled, QStringList({"Delete", "Pause", "Speed limit\u2026", "Open folder",
+                                    "Copy URL", "Clear finished"}));
     EXPECT_TRUE(opened.isEmpty());  // only a Done download is opened
 
     window.jobView()->topLevelItem(0)->setSelected(true);
     enabled = Choose(window, 0, "Open file");
     EXPECT_EQ(enabled, QStringList({"Delete", "Pause", "Speed limit\u2026", "Open file",
-                                    "Open folder", "Copy URL"}));
+                                    "Open folder", "Copy URL", "Clear finished"}));
     EXPECT_EQ(opened, QList<QUrl>({QUrl::fromLocalFile(folder + "/a.bin")}));
 
     opened.clear();

@@ -8,13 +8,16 @@
 #include <QLineEdit>
 #include <QMimeData>
 #include <QPainter>
+#include <QRegularExpression>
 #include <QStandardItemModel>
 #include <QStyleOptionViewItem>
 #include <QToolTip>
 #include <QTreeWidget>
 #include <QUrl>
+#include <cerrno>
 #include <string>
 
+#include "job_control.h"
 #include "job_view.h"
 #include "main_window.h"
 #include "modal_driver.h"
@@ -165,6 +168,77 @@ TEST_F(JobListExtrasTest, SpeedTipForRunningRowsOnly) {
     EXPECT_FALSE(hover(QPoint(5, cell.center().y())));
     EXPECT_FALSE(hover(QPoint(5, cell.bottom() + 40)));  // below the last row
     job->status = STATUS_WAIT;
+}
+
+// What a row says without a click: a paused row keeps its bytes, a running row
+// its speed (and its tooltip follows while shown), and the LastError cell says in
+// a sentence why, naming the system's reason for a file problem, without ever
+// running the 404 rule again.
+TEST_F(JobListExtrasTest, RowsShowPausedBytesSpeedAndWhyTheLastTryFailed) {
+    maxFiles = 0;
+    DownloadJob* held = AddJob("http://127.0.0.1:9/held", "held");
+    DownloadJob* empty = AddJob("http://127.0.0.1:9/empty", "empty");
+    DownloadJob* running = AddJob("http://127.0.0.1:9/run", "run");
+    DownloadJob* full = AddJob("http://127.0.0.1:9/full", "full");
+    DownloadJob* missing = AddJob("http://127.0.0.1:9/missing", "missing");
+    held->paused = kPaused;
+    held->received = 1536;
+    held->totalSize = 10240;
+    empty->paused = kPaused;
+    full->tries = 1;
+    full->result = RESULT_FILE_PROBLEM;
+    full->fileError = ENOSPC;
+    missing->tries = 2;
+    missing->result = 404;
+    MainWindow window;
+    window.show();
+    FillJobView(&window);
+    QTreeWidget* view = window.jobView();
+    const auto text = [&](int row, int column) { return view->topLevelItem(row)->text(column); };
+    EXPECT_EQ(text(0, kStatusColumn), "Paused 1.50K (15.0%)");
+    EXPECT_EQ(text(1, kStatusColumn), "Paused");
+    EXPECT_EQ(text(3, kLastErrorColumn), "FProblem:1");
+    EXPECT_EQ(view->topLevelItem(3)->toolTip(kLastErrorColumn),
+              "The file could not be created or written: No space left on device. "
+              "Restarted 1 time.");
+    EXPECT_EQ(text(4, kLastErrorColumn), "NotFound:2");
+    const int triesAfterFill = missing->tries;
+
+    QWidget* viewport = view->viewport();
+    QPoint shownAt;
+    const auto hover = [&](int row, int column) {
+        const QRect cell = view->visualRect(view->model()->index(row, column));
+        shownAt = viewport->mapToGlobal(cell.center());
+        QHelpEvent event(QEvent::ToolTip, cell.center(), shownAt);
+        QCoreApplication::sendEvent(viewport, &event);
+        return QToolTip::isVisible() ? QToolTip::text() : QString();
+    };
+    EXPECT_TRUE(hover(4, kLastErrorColumn).contains("(HTTP 404)"));
+    hover(4, kLastErrorColumn);
+    view->viewport()->update();
+    QTest::qWait(10);
+    EXPECT_EQ(missing->tries, triesAfterFill);  // hovering and painting run no rule
+
+    running->totalSize = 2048;
+    running->status = 512;
+    UpdateJobRowOf(&window, running);
+    EXPECT_EQ(text(2, kStatusColumn), "512b (25.0%)");  // one sample: no speed yet
+    QTest::qWait(20);
+    running->status = 1024;
+    UpdateJobRowOf(&window, running);
+    EXPECT_TRUE(QRegularExpression(R"(^1\.00K \(50\.0%\) \S+/s \d+:\d\d$)")
+                    .match(text(2, kStatusColumn))
+                    .hasMatch())
+        << text(2, kStatusColumn).toStdString();
+    const QString first = hover(2, kUrlColumn);
+    EXPECT_TRUE(first.startsWith("Speed: ")) << first.toStdString();
+    QTest::qWait(20);
+    running->status = 2000;
+    UpdateJobRowOf(&window, running);  // the pointer rests: the tip follows
+    EXPECT_TRUE(QToolTip::isVisible());
+    EXPECT_TRUE(QToolTip::text().startsWith("Speed: "));
+    EXPECT_NE(QToolTip::text(), first);
+    running->status = STATUS_WAIT;
 }
 
 TEST_F(JobListExtrasTest, DroppedUrlFromLinksOrText) {

@@ -41,7 +41,8 @@ TEST_F(MainWindowTest, HasTheFileMenuAndAFlatListWithTheStoredWidths) {
     for (QAction* action : menus[0]->menu()->actions()) {
         entries << (action->isSeparator() ? QString("-") : action->text());
     }
-    EXPECT_EQ(entries, QStringList({"&New File", "&Preferences", "-", "E&xit"}));
+    EXPECT_EQ(entries,
+              QStringList({"&New File", "&Preferences", "Clear &finished", "-", "E&xit"}));
 
     QTreeWidget* view = window.jobView();
     ASSERT_EQ(window.centralWidget(), view);

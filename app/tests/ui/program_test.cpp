@@ -206,5 +206,34 @@ TEST(ProgramTest, RelativeCertificateFileIsTakenFromTheStartFolder) {
     EXPECT_EQ(run.WaitForExit(kExitPatienceMs), 0) << run.Output();
 }
 
+// A pause outlasts the program: the paused download, first in the queue, is
+// passed over at each start while the ones behind it are fetched.
+TEST(ProgramTest, APausedDownloadIsStillPausedAfterARestart) {
+    TempDir temp;
+    ProgramFolder folder(temp.path(), /*withDesktop=*/true);
+    TestServer server;
+    for (const char* path : {"/held", "/q", "/r.bin"}) server.Set(path, Route{.size = 700});
+    const std::string held = Record(server.Url("/held"), "held.bin");
+    WriteWholeFile(folder.listPath(), held + Record(server.Url("/q"), "q.bin"));
+    const std::string pausedPath = folder.programDir() + "/paused.dat";
+    WriteWholeFile(pausedPath, held);
+
+    for (const char* next : {"q.bin", "r.bin"}) {
+        SCOPED_TRACE(next);
+        // The second start gets its next download from the command line.
+        ProgramRun run(folder, next == std::string("r.bin")
+                                   ? std::vector<std::string>{server.Url("/r.bin")}
+                                   : std::vector<std::string>{});
+        ASSERT_TRUE(run.WaitUntilListening()) << run.Output();
+        ASSERT_TRUE(Eventually([&] { return SizeOf(folder.desktop() + "/" + next) == 700; }))
+            << run.Output();
+        run.Signal(SIGTERM);
+        ASSERT_EQ(run.WaitForExit(kExitPatienceMs), 0) << run.Output();
+        EXPECT_TRUE(server.RequestsFor("/held").empty());
+        EXPECT_EQ(ReadWholeFile(folder.listPath()), held);
+        EXPECT_EQ(ReadWholeFile(pausedPath), held);
+    }
+}
+
 }  // namespace
 }  // namespace vtest

@@ -70,10 +70,12 @@ TEST_F(UserFlowTest, NewFileDownloadGoesThroughItsStatusesToDoneByteForByte) {
     EXPECT_EQ(ReadWholeFile(dir / "data.bin"), Body(0, kSize));
     EXPECT_TRUE(LoopUntil([&] { return ListFileText().empty(); }));  // a Done job leaves the file
 
-    // Waiting or opening, then the bytes arriving with a rising percentage, then Done.
+    // Waiting or opening, then the bytes arriving with a rising percentage (and
+    // the speed once it is known), then Done.
     ASSERT_GE(statuses.size(), 3) << statuses.join(" | ").toStdString();
     EXPECT_EQ(statuses.last(), "Done");
-    const QRegularExpression progress(R"(^\S+ \((\d+\.\d)%\)$)");
+    // Once measured, the speed and time left follow: "1.50K (15.0%) 300K/s 0:01".
+    const QRegularExpression progress(R"(^\S+ \((\d+\.\d)%\)( \S+/s( \d+:\d\d)?)?$)");
     double lastPercent = -1;
     int progressTexts = 0;
     for (const QString& text : statuses.mid(0, statuses.size() - 1)) {

@@ -6,8 +6,8 @@
 // worker thread (the fetch). Each function below says which of them calls it.
 //
 // Memory order, the one rule for every member shared between these threads: a
-// member holding a value (flags, received, result, status, totalSize, speedLimit)
-// is read and written with memory_order_relaxed, on every thread. Each is one word
+// member holding a value (flags, received, result, status, totalSize, speedLimit,
+// fileError) is read and written with memory_order_relaxed, on every thread. Each is one word
 // read whole, and none says anything about another: the owner may see status and
 // totalSize from slightly different moments. A member holding a pointer another
 // thread follows (the three internet handles) is stored with release and taken
@@ -120,6 +120,13 @@ public:
     // any time, also during a run, which follows the new value at once. It holds
     // within the process-wide VSetSpeedLimit, never beyond it.
     std::atomic<std::uint64_t> speedLimit;
+    // Why the file operation failed when the last run ended with
+    // RESULT_FILE_PROBLEM: the system's error number (ENOSPC, EACCES, ...), or 0
+    // when no system call failed (no output path). 0 after construction; every
+    // run sets it to 0 at its start. Written by the worker thread (or the run
+    // thread), read by the owner, relaxed like the other values; final once
+    // `thread` is signalled.
+    std::atomic<int> fileError;
 
     VBRINDLEX();
     // Releases the strings and the handles; never waits for a run, so the owner

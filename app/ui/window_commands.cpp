@@ -1,0 +1,210 @@
+#include "window_commands.h"
+
+#include <QAction>
+#include <QApplication>
+#include <QGuiApplication>
+#include <QIcon>
+#include <QKeyEvent>
+#include <QKeySequence>
+#include <QScreen>
+#include <QStyle>
+#include <QToolBar>
+#include <QTreeWidget>
+#include <QTreeWidgetItem>
+#include <algorithm>
+#include <unordered_set>
+#include <vector>
+
+#include "app_settings.h"
+#include "job_actions.h"
+#include "job_control.h"
+#include "job_queue.h"
+#include "job_view.h"
+#include "main_window.h"
+
+namespace {
+
+const QKeySequence kRetryKeys(Qt::CTRL | Qt::Key_T);
+
+template <typename Test>
+bool AnyJob(const std::vector<DownloadJob*>& jobs, Test applies) {
+    return std::any_of(jobs.begin(), jobs.end(), applies);
+}
+
+// The desktop theme's icon, or Qt's own picture where the theme has none.
+QIcon ThemeIcon(const QWidget* widget, const char* name, QStyle::StandardPixmap fallback) {
+    return QIcon::fromTheme(QString::fromLatin1(name), widget->style()->standardIcon(fallback));
+}
+
+// "Pause (Ctrl+P)": the entry's name and its key, as the tooltip shows them.
+void Describe(QAction* action, const QString& name, const QKeySequence& keys) {
+    action->setToolTip(
+        QStringLiteral("%1 (%2)").arg(name, keys.toString(QKeySequence::NativeText)));
+}
+
+}  // namespace
+
+WindowCommands::WindowCommands(MainWindow* window) : QObject(window), window_(window) {
+    setObjectName(QStringLiteral("windowCommands"));
+    JobActions* actions = window->jobActions();
+    retryKeys_ = new QAction(QStringLiteral("Retry now"), window);
+    retryKeys_->setShortcut(kRetryKeys);
+    connect(retryKeys_, &QAction::triggered, this,
+            [actions] { actions->RetryNow(actions->SelectedJobs()); });
+    window->addAction(retryKeys_);
+    window->newFileAction()->setShortcut(QKeySequence(Qt::CTRL | Qt::Key_N));
+    window->preferencesAction()->setShortcut(QKeySequence(Qt::CTRL | Qt::Key_Comma));
+
+    toolBar_ = window->addToolBar(QStringLiteral("Commands"));
+    toolBar_->setObjectName(QStringLiteral("commandBar"));
+    toolBar_->setMovable(false);
+    toolBar_->setToolButtonStyle(Qt::ToolButtonTextBesideIcon);
+    QAction* add = window->newFileAction();
+    add->setIcon(ThemeIcon(window, "list-add", QStyle::SP_FileDialogNewFolder));
+    add->setIconText(QStringLiteral("Add"));
+    Describe(add, QStringLiteral("Add"), add->shortcut());
+    toolBar_->addAction(add);
+    // The row entries: their keys are the window's, so a greyed entry never
+    // holds a key back.
+    auto entry = [&](const char* text, const char* icon, QStyle::StandardPixmap fallback,
+                     const QKeySequence& keys) {
+        QAction* action =
+            toolBar_->addAction(ThemeIcon(window, icon, fallback), QString::fromLatin1(text));
+        Describe(action, action->text(), keys);
+        action->setEnabled(false);
+        return action;
+    };
+    pause_ = entry("Pause", "media-playback-pause", QStyle::SP_MediaPause,
+                   actions->pauseAction()->shortcut());
+    resume_ = entry("Resume", "media-playback-start", QStyle::SP_MediaPlay,
+                    actions->resumeAction()->shortcut());
+    retry_ = entry("Retry now", "view-refresh", QStyle::SP_BrowserReload, kRetryKeys);
+    delete_ = entry("Delete", "edit-delete", QStyle::SP_TrashIcon, QKeySequence(Qt::Key_Delete));
+    connect(pause_, &QAction::triggered, this,
+            [actions] { actions->Pause(actions->SelectedJobs()); });
+    connect(resume_, &QAction::triggered, this,
+            [actions] { actions->Resume(actions->SelectedJobs()); });
+    connect(retry_, &QAction::triggered, retryKeys_, &QAction::trigger);
+    connect(delete_, &QAction::triggered, this, &WindowCommands::DeleteSelected);
+    toolBar_->addSeparator();
+    QAction* preferences = window->preferencesAction();
+    preferences->setIcon(
+        ThemeIcon(window, "preferences-system", QStyle::SP_FileDialogDetailedView));
+    Describe(preferences, QStringLiteral("Preferences"), preferences->shortcut());
+    toolBar_->addAction(preferences);
+
+    QTreeWidget* list = window->jobView();
+    connect(list, &QTreeWidget::itemSelectionChanged, this, &WindowCommands::UpdateEntries);
+    connect(list, &QTreeWidget::itemDoubleClicked, this,
+            [this](QTreeWidgetItem* row) { OpenDoneRow(row); });
+    list->installEventFilter(this);
+    // Every command may change what applies: checked once it has run.
+    for (QAction* action : {pause_, resume_, retry_, delete_, retryKeys_, actions->pauseAction(),
+                            actions->resumeAction()}) {
+        connect(action, &QAction::triggered, this, &WindowCommands::UpdateEntries,
+                Qt::QueuedConnection);
+    }
+    timer_.setInterval(kUpdateMs);
+    connect(&timer_, &QTimer::timeout, this, &WindowCommands::UpdateEntries);
+    timer_.start();
+}
+
+QAction* WindowCommands::addEntry() const { return window_->newFileAction(); }
+QAction* WindowCommands::preferencesEntry() const { return window_->preferencesAction(); }
+
+void WindowCommands::UpdateEntries() {
+    const std::vector<DownloadJob*> jobs = SelectedJobsOfRows(window_);
+    pause_->setEnabled(AnyJob(jobs, CanPauseJob));
+    resume_->setEnabled(AnyJob(jobs, CanResumeJob));
+    retry_->setEnabled(AnyJob(jobs, CanRetryJobNow));
+    delete_->setEnabled(!jobs.empty());
+}
+
+void WindowCommands::DeleteSelected() {
+    const std::vector<DownloadJob*> chosen = SelectedJobsOfRows(window_);
+    // The row that takes the first deleted one's place: the first one after it
+    // that stays, else the last one before it that stays.
+    DownloadJob* next = nullptr;
+    if (!chosen.empty()) {
+        const std::unordered_set<const DownloadJob*> going(chosen.begin(), chosen.end());
+        auto stays = [&](const DownloadJob* job) {
+            return going.count(job) == 0 && job->deleteMark == 0;
+        };
+        for (DownloadJob* job = chosen.front()->next; job != nullptr && next == nullptr;
+             job = job->next) {
+            if (stays(job)) next = job;
+        }
+        for (DownloadJob* job = chosen.front()->prev; job != nullptr && next == nullptr;
+             job = job->prev) {
+            if (stays(job)) next = job;
+        }
+    }
+    DeleteSelectedJobs(window_);
+    SelectAndShowJob(window_, next);
+    UpdateEntries();
+}
+
+void WindowCommands::ClearFinished() {
+    const std::vector<DownloadJob*> kept = SelectedJobsOfRows(window_);
+    std::vector<DownloadJob*> stay;
+    for (DownloadJob* job : kept) {
+        if (job->thread != nullptr || job->status.load(std::memory_order_relaxed) != STATUS_DONE) {
+            stay.push_back(job);
+        }
+    }
+    if (RemoveDoneJobs() == 0) return;
+    FillJobView(window_);
+    SelectJobs(window_, stay);
+    UpdateEntries();
+}
+
+void WindowCommands::OpenDoneRow(QTreeWidgetItem* row) {
+    DownloadJob* job = JobOfRow(row);
+    if (job != nullptr && job->status.load(std::memory_order_relaxed) == STATUS_DONE) {
+        window_->jobActions()->OpenFile({job});
+    }
+}
+
+bool WindowCommands::eventFilter(QObject* watched, QEvent* event) {
+    QTreeWidget* list = window_->jobView();
+    if (watched == list && event->type() == QEvent::KeyPress) {
+        const auto* key = static_cast<QKeyEvent*>(event);
+        const bool menuKey = key->key() == Qt::Key_Menu ||
+                             (key->key() == Qt::Key_F10 && key->modifiers() == Qt::ShiftModifier);
+        if (menuKey) {
+            // The popup of the current row, or of the first selected one.
+            QTreeWidgetItem* row = list->currentItem();
+            if (row == nullptr && !list->selectedItems().isEmpty())
+                row = list->selectedItems().first();
+            if (row != nullptr) window_->ShowJobMenu(list->visualItemRect(row).center());
+            return true;
+        }
+    }
+    return QObject::eventFilter(watched, event);
+}
+
+void WindowCommands::StorePlace(const MainWindow& window) {
+    const QRect place =
+        window.isMaximized() || window.isFullScreen() ? window.normalGeometry() : window.geometry();
+    windowLeft = place.x();
+    windowTop = place.y();
+    windowWidth = place.width();
+    windowHeight = place.height();
+}
+
+void WindowCommands::RestorePlace(MainWindow& window) {
+    if (windowWidth <= 0 || windowHeight <= 0) return;  // never stored: the default size
+    // A size larger than any screen would put the window's edges out of reach.
+    QSize size(windowWidth, windowHeight);
+    if (const QScreen* screen = QGuiApplication::primaryScreen()) {
+        size = size.boundedTo(screen->availableGeometry().size());
+    }
+    size = size.expandedTo(QSize(200, 120));
+    const QPoint corner(windowLeft, windowTop);
+    // A place on a screen that is no longer there is left to the window manager.
+    if (QGuiApplication::screenAt(corner) != nullptr) {
+        window.setGeometry(QRect(corner, size));  // the inside, as geometry() gave it
+    } else {
+        window.resize(size);
+    }
+}
