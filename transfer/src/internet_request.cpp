@@ -35,7 +35,20 @@ Request::Request(Connection* connection, std::string target, const char* referer
       hasReferer_(referer != nullptr),
       referer_(referer != nullptr ? referer : ""),
       secure_(secure),
-      body_(new (std::nothrow) char[kBodyCapacity]) {}
+      body_(new (std::nothrow) char[kBodyCapacity]) {
+    // Only cookie-file lines (they hold tabs): a line such as "ALL" or "FLUSH"
+    // would be a command to the engine, not a cookie.
+    const std::string& lines = connection->session().cookies;
+    for (std::size_t start = 0; start < lines.size();) {
+        std::size_t end = lines.find('\n', start);
+        if (end == std::string::npos) end = lines.size();
+        std::string line = lines.substr(start, end - start);
+        if (!line.empty() && line.back() == '\r') line.pop_back();
+        if (line.find('\t') != std::string::npos) cookieJar_.push_back(std::move(line));
+        start = end + 1;
+    }
+    cookiesOn_ = !cookieJar_.empty();
+}
 
 // Whichever thread drops the last reference; no other thread can reach the
 // handles by now.
@@ -127,6 +140,12 @@ bool Request::StartHop(const std::string& url, bool customTarget, bool sameOrigi
     const std::string& agent = connection().session().agent;
     if (!agent.empty()) set(CURLOPT_USERAGENT, agent.c_str());
     set(CURLOPT_HTTPHEADER, HeadersForHop());
+    if (cookiesOn_) {
+        // No file, no share: an engine of this hop's handle alone, given the
+        // request's cookies. libcurl picks which of them this hop's URL gets.
+        set(CURLOPT_COOKIEFILE, "");
+        for (const std::string& line : cookieJar_) set(CURLOPT_COOKIELIST, line.c_str());
+    }
     if (hasReferer_ || refererInHeaders_) {
         const std::string referer = HopReferer(url, sameOrigin);
         // libcurl keeps its own copy of the text.
@@ -163,6 +182,17 @@ bool Request::StartHop(const std::string& url, bool customTarget, bool sameOrigi
 
 void Request::EndHop() {
     if (easy_ == nullptr) return;
+    if (cookiesOn_) {
+        // What the hop's answer set or changed goes on to the next hop.
+        curl_slist* known = nullptr;
+        if (curl_easy_getinfo(easy_, CURLINFO_COOKIELIST, &known) == CURLE_OK) {
+            cookieJar_.clear();
+            for (curl_slist* item = known; item != nullptr; item = item->next) {
+                cookieJar_.emplace_back(item->data);
+            }
+            curl_slist_free_all(known);
+        }
+    }
     curl_multi_remove_handle(multi_, easy_);
     curl_easy_cleanup(easy_);
     easy_ = nullptr;
