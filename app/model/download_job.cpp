@@ -3,8 +3,15 @@
 #include <cstdlib>
 #include <cstring>
 
+#include "caught_fields.h"
+
 DownloadJob::DownloadJob()
-    : fileName(nullptr), tries(0), deleteMark(0), next(nullptr), prev(nullptr), order(0),
+    : fileName(nullptr),
+      tries(0),
+      deleteMark(0),
+      next(nullptr),
+      prev(nullptr),
+      order(0),
       paused(0) {}
 
 DownloadJob::~DownloadJob() {
@@ -13,6 +20,9 @@ DownloadJob::~DownloadJob() {
     dataReceptor = nullptr;
     std::free(fileName);
     fileName = nullptr;
+    // Its User-Agent text lives there; another job made at this address later
+    // must not find these fields.
+    ForgetCaughtFields(this);
 }
 
 int SetJobFileName(DownloadJob* job, const char* name) {

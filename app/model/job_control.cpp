@@ -81,8 +81,8 @@ const char* JobStatusText(DownloadJob* job) {
     return StatusText(job);
 }
 
-NewFileOutcome AddNewFileJob(std::string_view url, std::string_view fileName,
-                             DownloadJob** added) {
+NewFileOutcome AddNewFileJob(std::string_view url, std::string_view fileName, DownloadJob** added,
+                             const std::function<void(DownloadJob*)>& prepare) {
     if (DialogTextLength(url) < kShortestUrl) return kUrlTooShort;
     const std::string name = CleanFileName(fileName);
     // The name is one file in the save folder ('/' was replaced): a longer one can
@@ -93,6 +93,7 @@ NewFileOutcome AddNewFileJob(std::string_view url, std::string_view fileName,
     // and its run reports the problem in the list.
     job->SetURL(UrlWithoutQuotes(url).c_str());
     SetJobFileName(job, name.c_str());
+    if (prepare) prepare(job);
     AppendJob(job);
     SaveJobList();
     StartJobs();

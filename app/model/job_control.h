@@ -11,6 +11,7 @@
 // Threads: user-interface thread only, like the queue itself.
 #pragma once
 
+#include <functional>
 #include <string_view>
 
 #include "download_job.h"
@@ -67,9 +68,11 @@ enum NewFileOutcome : int {
 // list file keeps) saved as `fileName` cleaned of the characters a name may not
 // hold ("index.html" when empty) is appended, the list file saved and the
 // scheduler run; `added` (when not null) receives it. The texts are taken as they
-// are; the callers cut them to what an edit box holds.
+// are; the callers cut them to what an edit box holds. `prepare` (when given)
+// gets the new job before it joins the queue, while no run can have started.
 NewFileOutcome AddNewFileJob(std::string_view url, std::string_view fileName,
-                             DownloadJob** added = nullptr);
+                             DownloadJob** added = nullptr,
+                             const std::function<void(DownloadJob*)>& prepare = nullptr);
 
 // A URL handed over from outside, queued exactly as New File with OK would queue
 // it after the URL was typed: cut to an edit box's length, the file name

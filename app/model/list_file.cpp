@@ -7,6 +7,7 @@
 #include <new>
 
 #include "atomic_file.h"
+#include "caught_fields.h"
 #include "job_queue.h"
 #include "list_save.h"
 
@@ -52,6 +53,7 @@ void SaveJobList() {
     // must end before this one, never rename over it afterwards.
     TakeOverListSaves();
     WriteFileAtomically(listPath, JobListBytes());
+    SaveCaughtFields();
 }
 
 namespace {

@@ -6,6 +6,7 @@
 #include <utility>
 
 #include "atomic_file.h"
+#include "caught_fields.h"
 #include "list_file.h"
 
 namespace {
@@ -55,6 +56,8 @@ bool SaveJobListInBackground() {
         WriteFileAtomically(path, bytes);
         writer.busy.store(false, std::memory_order_release);
     });
+    // Small (caught jobs only) and written here: it follows the same jobs.
+    SaveCaughtFields();
     return true;
 }
 

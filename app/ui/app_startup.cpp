@@ -19,6 +19,7 @@
 #include "app_settings.h"
 #include "app_shutdown.h"
 #include "atomic_file.h"
+#include "caught_fields.h"
 #include "command_line.h"
 #include "instance_lock.h"
 #include "job_queue.h"
@@ -26,8 +27,8 @@
 #include "list_file.h"
 #include "main_window.h"
 #include "message_box.h"
-#include "state_paths.h"
 #include "shutdown_signals.h"
+#include "state_paths.h"
 #include "url_handoff.h"
 #include "vantorel_app.h"
 
@@ -94,8 +95,8 @@ int RunVantorel(int argc, char** argv) {
     // exists; they wait in the socket until the loop runs, and the window is
     // there by then. The sender waits for the answer.
     std::unique_ptr<MainWindow> window;
-    UrlHandoffServer handoff([&window](const std::vector<std::string>& handed) {
-        return window ? window->AddUrlsFromOutside(handed) : std::vector<NewFileOutcome>();
+    UrlHandoffServer handoff([&window](const std::vector<HandedDownload>& handed) {
+        return window ? window->AddDownloadsFromOutside(handed) : std::vector<NewFileOutcome>();
     });
     handoff.Listen(HandoffSocketName(listPath));
 
@@ -103,6 +104,7 @@ int RunVantorel(int argc, char** argv) {
     // was left by an instance killed in the middle of a save.
     RemoveStaleTemporaries(listPath);
     RemoveStaleTemporaries(iniPath);
+    RemoveStaleTemporaries(CaughtFieldsPath());
     LoadSettings();
     if (defPath.empty()) defPath = DesktopFolder();
     // Job file names are relative to the current folder. A folder that cannot be
@@ -110,6 +112,7 @@ int RunVantorel(int argc, char** argv) {
     if (!defPath.empty() && ::chdir(defPath.c_str()) != 0) {
     }
     LoadJobList();
+    LoadCaughtFields();
 
     window = std::make_unique<MainWindow>();
     std::unique_ptr<QSocketNotifier> signalWatch;

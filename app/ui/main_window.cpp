@@ -17,6 +17,7 @@
 #include <vector>
 
 #include "app_settings.h"
+#include "caught_fields.h"
 #include "dialogs.h"
 #include "job_actions.h"
 #include "job_control.h"
@@ -131,6 +132,22 @@ std::vector<NewFileOutcome> MainWindow::AddUrlsFromOutside(const std::vector<std
     std::vector<NewFileOutcome> outcomes;
     outcomes.reserve(urls.size());
     for (const std::string& url : urls) outcomes.push_back(AddUrlAsNewFile(url));
+    FillJobView(this);
+    watcher_.Sync();
+    return outcomes;
+}
+
+std::vector<NewFileOutcome> MainWindow::AddDownloadsFromOutside(
+    const std::vector<HandedDownload>& downloads) {
+    std::vector<NewFileOutcome> outcomes;
+    outcomes.reserve(downloads.size());
+    for (const HandedDownload& d : downloads) {
+        const bool caught =
+            !d.referer.empty() || !d.agent.empty() || !d.fileName.empty() || !d.cookies.empty();
+        outcomes.push_back(caught ? AddCaughtDownload(d.url, d.fileName,
+                                                      CaughtFields{d.referer, d.agent, d.cookies})
+                                  : AddUrlAsNewFile(d.url));
+    }
     FillJobView(this);
     watcher_.Sync();
     return outcomes;
