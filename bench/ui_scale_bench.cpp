@@ -17,8 +17,10 @@
 // The program is this executable, copied into a program folder of its own (the
 // program keeps its files beside itself) and started with "--as-program": it then
 // runs RunVantorel, the same call the `vantorel` main makes, with the probe above
-// installed. Usage: ui_scale_bench [--size BYTES] [N ...]   (default 10240 bytes,
-// N = 1000 10000 50000; e.g. --size 1048576 200 for 200 runs of 1 MiB). Needs
+// installed. Usage: ui_scale_bench [--size BYTES] [--keep-alive] [N ...]   (default
+// 10240 bytes, N = 1000 10000 50000; e.g. --size 1048576 200 for 200 runs of 1
+// MiB). --keep-alive lets the server keep connections open, as nginx does, so
+// both sides may reuse them; both speak HTTP/1.1. Needs
 // `curl` on the PATH. Writes N small files twice into a temporary folder, removed
 // afterwards.
 #include <fcntl.h>
@@ -310,8 +312,8 @@ double RunCurl(const vtest::TestServer& server, int count, std::size_t* complete
         }
     }
     const Clock::time_point start = Clock::now();
-    Child child = Spawn({"curl", "-q", "-s", "--noproxy", "*", "--parallel", "--parallel-max",
-                         "200", "-K", root + "/config"},
+    Child child = Spawn({"curl", "-q", "-s", "--http1.1", "--noproxy", "*", "--parallel",
+                         "--parallel-max", "200", "-K", root + "/config"},
                         ChildEnvironment(root, root + "/unused"), root + "/output");
     if (child.pid < 0) {
         std::fprintf(stderr, "cannot start curl\n");
@@ -339,9 +341,12 @@ int main(int argc, char** argv) {
     }
     signal(SIGPIPE, SIG_IGN);
     std::vector<int> counts;
+    bool keepAlive = false;
     for (int i = 1; i < argc; ++i) {
         if (std::string(argv[i]) == "--size" && i + 1 < argc) {
             fileSize = std::strtoull(argv[++i], nullptr, 10);
+        } else if (std::string(argv[i]) == "--keep-alive") {
+            keepAlive = true;
         } else {
             counts.push_back(std::atoi(argv[i]));
         }
@@ -352,6 +357,7 @@ int main(int argc, char** argv) {
     vtest::TestServer server;
     vtest::Route route;
     route.size = fileSize;
+    route.keepAlive = keepAlive;
     server.Set("/f", route);
 
     std::printf("%7s %9s %7s %6s %8s %8s %8s %8s %8s %12s\n", "jobs", "program_s", "curl_s",

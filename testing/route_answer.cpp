@@ -128,8 +128,8 @@ AnswerPlan PlanAnswer(const Route& route, const RecordedRequest& request) {
     std::string& head = plan.head;
     head = "HTTP/1.1 " + std::to_string(status) + " " + ReasonPhrase(status) + "\r\n";
     // One answer per connection keeps the server simple; clients must not wait
-    // for a second one.
-    head += "Connection: close\r\n";
+    // for a second one. A keep-alive route lets them ask again.
+    if (!route.keepAlive) head += "Connection: close\r\n";
     if (route.acceptRanges) head += "Accept-Ranges: bytes\r\n";
     if (contentRange) head += "Content-Range: " + *contentRange + "\r\n";
     if (route.contentLength) {

@@ -1,12 +1,14 @@
 // The test server's listener, its connection threads and the scripted routes.
 //
 // One thread accepts; each connection gets a thread that reads one request,
-// answers it as its route says and closes the connection. Stopping interrupts
+// answers it as its route says and closes the connection (or, for a keep-alive
+// route, reads the next request). Stopping interrupts
 // every connection (ServerConnection::Interrupt) and joins every thread.
 #include "test_server.h"
 
 #include <arpa/inet.h>
 #include <netinet/in.h>
+#include <netinet/tcp.h>
 #include <openssl/ssl.h>
 #include <poll.h>
 #include <pthread.h>
@@ -74,7 +76,8 @@ struct TestServer::Impl {
     void Listen();
     void AcceptLoop();
     void Serve(Connection* connection, bool silentConnection);
-    void Answer(ServerConnection& transport, const RecordedRequest& request);
+    // True when the connection stays open for another request.
+    bool Answer(ServerConnection& transport, const RecordedRequest& request);
     std::shared_ptr<const Route> TakeRoute(const std::string& target);
     void JoinFinished();
 };
@@ -106,6 +109,10 @@ void TestServer::Impl::AcceptLoop() {
         if (fds[1].revents == 0) continue;
         const int fd = accept4(listenFd, nullptr, nullptr, SOCK_CLOEXEC);
         if (fd < 0) continue;  // the peer gave up already, or a signal
+        // Head and body go out in separate writes: without this, the body of a
+        // second answer on a kept connection waits for the client's delayed ACK.
+        const int one = 1;
+        setsockopt(fd, IPPROTO_TCP, TCP_NODELAY, &one, sizeof one);
         JoinFinished();
         std::lock_guard lock(mutex);
         ++accepted;
@@ -146,12 +153,13 @@ void TestServer::Impl::Serve(Connection* connection, bool silentConnection) {
         transport.WaitUntilEnded();
     } else if (mode == Mode::Http || transport.StartTls(tls)) {
         RecordedRequest request;
-        if (ReadRequest(transport, &request)) {
+        while (ReadRequest(transport, &request)) {
             {
                 std::lock_guard lock(mutex);
                 requests.push_back(request);
             }
-            Answer(transport, request);
+            if (!Answer(transport, request)) break;
+            request = RecordedRequest{};
         }
     }
     std::lock_guard lock(mutex);
@@ -160,21 +168,23 @@ void TestServer::Impl::Serve(Connection* connection, bool silentConnection) {
 }
 
 // Connection thread.
-void TestServer::Impl::Answer(ServerConnection& transport, const RecordedRequest& request) {
+bool TestServer::Impl::Answer(ServerConnection& transport, const RecordedRequest& request) {
     const std::shared_ptr<const Route> route = TakeRoute(request.target);
     if (route->neverAnswer) {
         transport.WaitUntilEnded();
-        return;
+        return false;
     }
     if (route->raw) {
         if (transport.Write(*route->raw)) transport.FinishAnswer();
-        return;
+        return false;
     }
     const AnswerPlan plan = PlanAnswer(*route, request);
     if (transport.Write(plan.head) &&
         SendBody(transport, *route, plan.bodyStart, plan.bodyEnd) == BodyEnd::Complete) {
+        if (route->keepAlive && route->framing == Route::Framing::Length) return true;
         transport.FinishAnswer();
     }
+    return false;
 }
 
 std::shared_ptr<const Route> TestServer::Impl::TakeRoute(const std::string& target) {

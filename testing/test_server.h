@@ -33,8 +33,8 @@ struct RecordedRequest {
     bool HasHeader(const std::string& name) const;
 };
 
-// What the server answers for one path. Every answer carries "Connection: close"
-// and its connection ends after it; the server reads one request per connection.
+// What the server answers for one path. An answer carries "Connection: close"
+// and its connection ends after it, unless the route keeps connections alive.
 // Every member has a default, so designated initialisers (Route{.size = 10}) pass
 // -Wmissing-field-initializers.
 struct Route {
@@ -85,6 +85,9 @@ struct Route {
     bool neverAnswer = false;
     // Answers with exactly these bytes (status line, headers and body) instead.
     std::optional<std::string> raw{};
+    // Leaves "Connection: close" out and, once the whole body (framed by its
+    // length) is sent, reads the next request on the same connection.
+    bool keepAlive = false;
 };
 
 class TestServer {

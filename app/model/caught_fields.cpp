@@ -179,7 +179,8 @@ void LoadCaughtFields() {
 
 NewFileOutcome AddCaughtDownload(std::string_view url, std::string_view proposedName,
                                  CaughtFields fields) {
-    const std::string typed = CutDialogText(url, kDialogTextMax);
+    // Like any URL handed over: cut only at its first NUL, refused when too long.
+    const std::string typed = CutDialogText(url, url.size());
     const std::string name = CutDialogText(
         proposedName.empty() ? std::string_view(ProposeFileName(typed)) : proposedName,
         kDialogTextMax);

@@ -6,13 +6,9 @@
 #include "caught_fields.h"
 
 DownloadJob::DownloadJob()
-    : fileName(nullptr),
-      tries(0),
-      deleteMark(0),
-      next(nullptr),
-      prev(nullptr),
-      order(0),
-      paused(0) {}
+    : fileName(nullptr), tries(0), deleteMark(0), next(nullptr), prev(nullptr), order(0),
+      paused(0), nameReserved(false), reservedDevice(0), reservedInode(0),
+      ownFileUnchecked(false) {}
 
 DownloadJob::~DownloadJob() {
     // The base destructor never reads the receptor, but nothing may point at the

@@ -5,6 +5,8 @@
 // added here (except `fileName`, which they read as the data receptor during a run).
 #pragma once
 
+#include <string>
+
 #include "brindlex/vbrindlex.h"
 
 class DownloadJob : public VBRINDLEX {
@@ -30,6 +32,16 @@ public:
     // written to the list file, so every job runs again after a restart. Whoever
     // changes it tells the queue (JobBecameStartable / JobStoppedBeingStartable).
     int paused;
+    // The empty file made for the job when it was added in this session, which
+    // reserved its name (own_file.h): its full path, device and inode, valid when
+    // `nameReserved`. Never written to the list file.
+    bool nameReserved;
+    std::string reservedPath;
+    unsigned long long reservedDevice;
+    unsigned long long reservedInode;
+    // True from the add until the job's first run has made sure the file at its
+    // name is its own.
+    bool ownFileUnchecked;
 
     DownloadJob();
     // Releases `fileName`, then the transfer object's strings and handles. The run

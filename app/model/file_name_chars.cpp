@@ -104,3 +104,33 @@ int ReadDialogNumber(std::string_view text) {
     // (well defined since C++20).
     return static_cast<int>(static_cast<std::uint32_t>(value));
 }
+
+int ReadBoundedNumber(std::string_view text, int most) {
+    std::size_t first = text.find_first_not_of(' ');
+    if (first == std::string_view::npos) return 0;
+    const std::size_t last = text.find_last_not_of(' ');
+    const std::string_view digits = text.substr(first, last - first + 1);
+    std::uint64_t value = 0;
+    for (char c : digits) {
+        if (c < '0' || c > '9') return 0;
+        value = value * 10 + static_cast<unsigned>(c - '0');
+        // Stop before the sum can overflow: anything this large is too many.
+        if (value > static_cast<std::uint64_t>(most)) return -1;
+    }
+    return static_cast<int>(value);
+}
+
+std::string NumberedFileName(std::string_view name, unsigned n) {
+    if (n == 0) return std::string(name);
+    const std::size_t slash = name.rfind('/');
+    const std::size_t base = slash == std::string_view::npos ? 0 : slash + 1;
+    std::size_t dot = name.rfind('.');
+    // A dot that starts the name (".bashrc") or none at all: no extension.
+    if (dot == std::string_view::npos || dot <= base) {
+        dot = name.size();
+    } else if (dot >= base + 5 && name.substr(dot - 4, 4) == ".tar") {
+        dot -= 4;
+    }
+    return std::string(name.substr(0, dot)) + " (" + std::to_string(n) + ")" +
+           std::string(name.substr(dot));
+}

@@ -15,6 +15,9 @@
 
 // The longest text a dialog's edit box hands over: its 1024-byte buffer less the NUL.
 inline constexpr std::size_t kDialogTextMax = 1023;
+// The longest URL the program takes, in bytes: signed links run to several
+// thousand. New File, the list file and every other way in take this much whole
+// and refuse a longer one rather than cut it.
 inline constexpr std::size_t kLongestUrl = 8192;
 // The longest file name the file system takes, in bytes (NAME_MAX); New File
 // refuses a longer one rather than let the run fail on it.
@@ -53,3 +56,15 @@ std::size_t DialogTextLength(std::string_view text);
 // 4294967295 reads as 0. The value is returned as the signed setting it is stored
 // in, so 2147483648 and above come back negative (two's complement).
 int ReadDialogNumber(std::string_view text);
+
+// A number box read for a setting that may not exceed `most`: its value, 0 for
+// an empty box or one that does not hold a number (as ReadDialogNumber), or -1
+// when it holds a number above `most`, however many digits it has.
+int ReadBoundedNumber(std::string_view text, int most);
+
+// `name` numbered the way browsers number a second download of one name: n = 0
+// gives `name` itself; otherwise " (n)" goes before the extension of the last
+// path component: "slow2 (1).bin", "name (1)" without one. A leading dot is no
+// extension (".bashrc (1)"), and ".tar" before a last extension stays with it
+// ("site (1).tar.gz").
+std::string NumberedFileName(std::string_view name, unsigned n);

@@ -7,6 +7,7 @@
 #include "job_queue.h"
 #include "job_texts.h"
 #include "list_file.h"
+#include "own_file.h"
 
 namespace {
 
@@ -81,27 +82,64 @@ const char* JobStatusText(DownloadJob* job) {
     return StatusText(job);
 }
 
-NewFileOutcome AddNewFileJob(std::string_view url, std::string_view fileName, DownloadJob** added,
-                             const std::function<void(DownloadJob*)>& prepare) {
+namespace {
+
+// Appends the job New File would add, without saving or starting anything.
+// `prepare` (when given) gets the new job before it joins the queue.
+NewFileOutcome QueueNewFileJob(std::string_view url, std::string_view fileName,
+                               DownloadJob** added,
+                               const std::function<void(DownloadJob*)>& prepare) {
     if (DialogTextLength(url) < kShortestUrl) return kUrlTooShort;
-    const std::string name = CleanFileName(fileName);
-    // The name is one file in the save folder ('/' was replaced): a longer one can
-    // never be created, and the proposal from a signed URL's query often is.
-    if (name.size() > kLongestFileName) return kFileNameTooLong;
+    if (url.size() > kLongestUrl) return kUrlTooLong;
+    // The name is one file in the save folder ('/' was replaced); numbered when
+    // taken, and then checked: a longer one can never be created, and the
+    // proposal from a signed URL's query often is.
+    ClaimedName claimed;
+    if (!ClaimFreeName(CleanFileName(fileName), &claimed)) return kFileNameTooLong;
     auto* job = new DownloadJob();
     // Neither setter is checked: a job whose copies failed still joins the queue,
     // and its run reports the problem in the list.
     job->SetURL(UrlWithoutQuotes(url).c_str());
-    SetJobFileName(job, name.c_str());
+    GiveClaimedName(job, claimed);
     if (prepare) prepare(job);
     AppendJob(job);
-    SaveJobList();
-    StartJobs();
     if (added != nullptr) *added = job;
     return kJobAdded;
 }
 
+}  // namespace
+
+NewFileOutcome AddNewFileJob(std::string_view url, std::string_view fileName, DownloadJob** added,
+                             const std::function<void(DownloadJob*)>& prepare) {
+    const NewFileOutcome outcome = QueueNewFileJob(url, fileName, added, prepare);
+    if (outcome != kJobAdded) return outcome;
+    SaveJobList();
+    StartJobs();
+    return outcome;
+}
+
+std::vector<NewFileOutcome> AddUrlsAsNewFiles(const std::vector<std::string>& urls) {
+    std::vector<NewFileOutcome> outcomes;
+    outcomes.reserve(urls.size());
+    bool any = false;
+    for (const std::string& url : urls) {
+        // Cut only where a narrow string ends (its first NUL); a URL past
+        // kLongestUrl is refused, not cut into another address.
+        const std::string typed = CutDialogText(url, url.size());
+        outcomes.push_back(
+            QueueNewFileJob(typed, CutDialogText(ProposeFileName(typed), kDialogTextMax), nullptr,
+                            nullptr));
+        any = any || outcomes.back() == kJobAdded;
+    }
+    // A thousand URLs from one command line are one change of the queue: one
+    // rewrite of the list file, not one per URL.
+    if (any) {
+        SaveJobList();
+        StartJobs();
+    }
+    return outcomes;
+}
+
 NewFileOutcome AddUrlAsNewFile(std::string_view url) {
-    const std::string typed = CutDialogText(url, kDialogTextMax);
-    return AddNewFileJob(typed, CutDialogText(ProposeFileName(typed), kDialogTextMax));
+    return AddUrlsAsNewFiles({std::string(url)}).front();
 }

@@ -12,7 +12,9 @@
 #pragma once
 
 #include <functional>
+#include <string>
 #include <string_view>
+#include <vector>
 
 #include "download_job.h"
 
@@ -59,22 +61,30 @@ const char* JobStatusText(DownloadJob* job);
 enum NewFileOutcome : int {
     kJobAdded = 0,
     kUrlTooShort,      // fewer than 6 characters: "Give me a URL!"
-    kFileNameTooLong,  // the cleaned name is longer than one file name may be
+    kFileNameTooLong,  // the free name is longer than one file name may be
+    kUrlTooLong,       // more than kLongestUrl bytes: "URL too long!"
 };
 
 // What New File's OK does with its two texts: a URL of fewer than 6 characters
-// or a cleaned name longer than the file system allows adds nothing; otherwise a
-// job for `url` (its double quotes encoded, so every run asks for the address the
-// list file keeps) saved as `fileName` cleaned of the characters a name may not
-// hold ("index.html" when empty) is appended, the list file saved and the
-// scheduler run; `added` (when not null) receives it. The texts are taken as they
-// are; the callers cut them to what an edit box holds. `prepare` (when given)
-// gets the new job before it joins the queue, while no run can have started.
+// or more than kLongestUrl bytes adds nothing. Otherwise the name is cleaned of
+// the characters a name may not hold ("index.html" when empty) and made free
+// (own_file.h): when a file in the save folder or another queued job has it, the
+// first free numbered one is taken ("slow2 (1).bin") and reserved; one longer
+// than the file system allows adds nothing. A job for `url` (its double quotes
+// encoded, so every run asks for the address the list file keeps) saved under
+// that name is appended, the list file saved and the scheduler run; `added`
+// (when not null) receives it. The texts are taken as they are. `prepare` (when
+// given) gets the new job before it joins the queue, while no run can have
+// started.
 NewFileOutcome AddNewFileJob(std::string_view url, std::string_view fileName,
                              DownloadJob** added = nullptr,
                              const std::function<void(DownloadJob*)>& prepare = nullptr);
 
-// A URL handed over from outside, queued exactly as New File with OK would queue
-// it after the URL was typed: cut to an edit box's length, the file name
-// proposed from it.
+// URLs handed over from outside, each queued exactly as New File with OK would
+// queue it after the URL was typed (the file name proposed from it), with one
+// save of the list file and one run of the scheduler for them all. The outcome
+// of each URL, in order.
+std::vector<NewFileOutcome> AddUrlsAsNewFiles(const std::vector<std::string>& urls);
+
+// One URL handed over from outside: AddUrlsAsNewFiles for it alone.
 NewFileOutcome AddUrlAsNewFile(std::string_view url);

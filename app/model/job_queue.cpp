@@ -1,11 +1,17 @@
 #include "job_queue.h"
 
+#include <unistd.h>
+
 #include <algorithm>
+#include <climits>
 #include <cstring>
+#include <filesystem>
 #include <map>
 #include <string>
 #include <string_view>
 #include <unordered_map>
+
+#include "own_file.h"
 
 namespace {
 
@@ -42,6 +48,8 @@ struct Books {
     };
     std::unordered_map<DownloadJob*, Run> running;
     std::unordered_map<std::string, int, NameHash, std::equal_to<>> names;
+    // Every queued job's file name (NameKey), with the number of jobs saved as it.
+    std::unordered_map<std::string, int, NameHash, std::equal_to<>> queuedNames;
     std::vector<DownloadJob*> started;
     int seenMaxTries = 5;
     bool startFailed = false;
@@ -85,6 +93,32 @@ void ReleaseName(const Books::Run& run) {
     if (found != b.names.end() && --found->second <= 0) b.names.erase(found);
 }
 
+// A name with its "." and ".." steps folded ("sub/../x" is "x"). A bare name,
+// which is what every added job has, is its own key and costs no parsing.
+std::string NameKey(std::string_view name) {
+    if (name.find('/') == std::string_view::npos && name != "." && name != "..") {
+        return std::string(name);
+    }
+    return std::filesystem::path(name).lexically_normal().string();
+}
+
+void CountQueuedName(const DownloadJob* job, int change) {
+    if (job->fileName == nullptr) return;
+    auto& names = B().queuedNames;
+    const std::string key = NameKey(job->fileName);
+    if (change > 0) {
+        ++names[key];
+        return;
+    }
+    auto found = names.find(key);
+    if (found != names.end() && --found->second <= 0) names.erase(found);
+}
+
+std::string CurrentFolder() {
+    char buffer[PATH_MAX];
+    return getcwd(buffer, sizeof buffer) != nullptr ? std::string(buffer) : std::string();
+}
+
 void MarkStartable(DownloadJob* job) {
     if (MayStart(job)) B().startable.emplace(job->order, job);
 }
@@ -95,6 +129,7 @@ void Register(DownloadJob* job) {
     job->order = b.nextOrder++;
     job->prev = b.tail;
     b.tail = job;
+    CountQueuedName(job, +1);
     if (IsRunning(job)) {
         AddRunning(job);
     } else {
@@ -110,6 +145,7 @@ void Rebuild() {
     b.startable.clear();
     b.running.clear();
     b.names.clear();
+    b.queuedNames.clear();
     b.started.clear();
     for (DownloadJob* job = jobList; job != nullptr; job = job->next) Register(job);
 }
@@ -165,6 +201,14 @@ bool Launch(DownloadJob* job) {
     // The first run is not a try; every restart after a failure is.
     if (restart) ++job->tries;
     job->deleteMark = 0;
+    if (!MakeFileOwnBeforeFirstRun(job)) {
+        // Another file is at its name and no free one fits: the job fails without
+        // a run, its tries used up, rather than write into that file.
+        job->result.store(RESULT_FILE_PROBLEM, std::memory_order_relaxed);
+        job->status.store(STATUS_FAILED, std::memory_order_relaxed);
+        job->tries = std::max(job->tries, maxTries);
+        return true;
+    }
     if (startRun(job) == nullptr) {
         // No run thread. GoAsync has already ended the run it could not start:
         // the job is Failed (FOpen), which is what its row shows. Its events are
@@ -220,6 +264,10 @@ void RemoveJob(DownloadJob* job) {
         b.running.erase(run);
     }
     b.started.erase(std::remove(b.started.begin(), b.started.end(), job), b.started.end());
+    CountQueuedName(job, -1);
+    // A job the user deleted before it wrote a byte leaves no empty file behind
+    // (only its own reservation, provably; the shutdown deletes nothing).
+    if (job->deleteMark != 0) DropOwnReservation(job);
     delete job;
 }
 
@@ -283,6 +331,37 @@ void JobStoppedBeingStartable(DownloadJob* job) {
         B().startable.erase(entry);
     }
 }
+
+int RenameQueuedJob(DownloadJob* job, const char* name) {
+    AdoptLinked();
+    const bool queued = InList(job);
+    if (queued) CountQueuedName(job, -1);
+    const int copied = SetJobFileName(job, name);
+    if (queued) CountQueuedName(job, +1);
+    return copied;
+}
+
+bool NameTakenInQueue(std::string_view name) {
+    AdoptLinked();
+    const auto& names = B().queuedNames;
+    if (name.empty()) return false;
+    if (names.count(std::string_view(NameKey(name))) != 0) return true;
+    // The same file written the other way: relative to the save folder, or absolute.
+    const std::filesystem::path folder = CurrentFolder();
+    if (folder.empty()) return false;
+    const std::filesystem::path path(name);
+    std::string other;
+    if (path.is_absolute()) {
+        const std::filesystem::path inside = path.lexically_normal().lexically_relative(folder);
+        if (inside.empty() || *inside.begin() == "..") return false;
+        other = inside.string();
+    } else {
+        other = (folder / path).lexically_normal().string();
+    }
+    return names.count(std::string_view(NameKey(other))) != 0;
+}
+
+int LimitedSetting(int value, int most) { return std::clamp(value, 0, most); }
 
 int RunningJobCount() {
     CatchUp();

@@ -25,6 +25,7 @@
 // were closed without CollectRun, and maxTries raised since the last call.
 #pragma once
 
+#include <string_view>
 #include <vector>
 
 #include "download_job.h"
@@ -36,6 +37,14 @@ extern DownloadJob* jobList;
 extern int maxFiles;
 // How many restarts a failing job gets.
 extern int maxTries;
+
+// The largest values the two limits take. More runs at once than this only
+// share the same line thinner; more tries than this is retrying for ever.
+inline constexpr int kMostFiles = 100;
+inline constexpr int kMostTries = 1000;
+// `value` brought into 0..most: a setting from a hand-edited or older settings
+// file (a negative one meant "none" and still does).
+int LimitedSetting(int value, int most);
 
 // How the scheduler starts a run: GoAsync by default. A replacement returns the
 // run's thread handle (also stored in `thread`), or null with the job left
@@ -75,12 +84,21 @@ void JobBecameStartable(DownloadJob* job);
 // such a job when it meets it, but it keeps the first startable job exact.
 void JobStoppedBeingStartable(DownloadJob* job);
 
+// Gives the queued `job`, which is not running, the file name `name`, keeping
+// the queue's table of names right (NameTakenInQueue). Returns SetJobFileName's value.
+int RenameQueuedJob(DownloadJob* job, const char* name);
+
 // --- What the bookkeeping holds (the user-interface and tests read it) -------
 
 // Runs started and not yet collected.
 int RunningJobCount();
 // True while a run in progress writes the file `name`.
 bool FileBeingWritten(const char* name);
+// True when a job of the queue is saved as `name`: the same name with its "."
+// and ".." steps folded, or the same file once a relative name is taken from the
+// current folder (the save folder) and an absolute one is not. Symbolic links
+// are not followed. Constant time: the queue keeps a table of its names.
+bool NameTakenInQueue(std::string_view name);
 // The first job in list order that is not running and may start (waiting,
 // failed with tries left, not paused), or null. Amortised O(log n).
 DownloadJob* FirstStartableJob();

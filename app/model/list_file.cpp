@@ -48,7 +48,16 @@ std::string JobListBytes() {
     return bytes;
 }
 
+namespace {
+
+unsigned long long saveCount = 0;
+
+}  // namespace
+
+unsigned long long JobListSaveCount() { return saveCount; }
+
 void SaveJobList() {
+    ++saveCount;
     // A save still being written by the coalesced path holds older records: it
     // must end before this one, never rename over it afterwards.
     TakeOverListSaves();

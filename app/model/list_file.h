@@ -19,9 +19,9 @@
 extern std::string listPath;
 
 // Longest URL and file name kept on reading; longer fields are cut. Every URL the
-// New File dialog hands over fits, even when each of its bytes was a double quote
+// program takes (kLongestUrl) fits, even when each of its bytes was a double quote
 // written as "%22"; every name it accepts (kLongestFileName) fits too.
-constexpr std::size_t kListUrlMax = 3 * kDialogTextMax;
+constexpr std::size_t kListUrlMax = 3 * kLongestUrl;
 constexpr std::size_t kListFileNameMax = 259;
 static_assert(kListFileNameMax >= kLongestFileName);
 
@@ -34,6 +34,10 @@ std::string UrlWithoutQuotes(std::string_view url);
 // the new one cannot be written). A failure is silent: the jobs stay in memory
 // and the next save tries again.
 void SaveJobList();
+
+// How many times SaveJobList has written the file since the program started:
+// each is a rewrite and a sync of the whole list, so the tests count them.
+unsigned long long JobListSaveCount();
 
 // The records SaveJobList writes, as one text.
 std::string JobListBytes();

@@ -8,6 +8,7 @@
 #include <vector>
 
 #include "job_queue.h"
+#include "network_settings.h"
 #include "profile_file.h"
 #include "profile_text.h"
 #include "profile_values.h"
@@ -39,6 +40,12 @@ const Setting kSettings[] = {
     {"DefPath", &defPath, "", 0},
     {"MaxFiles", &maxFiles, nullptr, 1},
     {"MaxTries", &maxTries, nullptr, 5},
+    {"MaxSpeed", &maxSpeed, nullptr, 0},
+    {"Proxy", &proxyMode, kProxyFromEnvironment, 0},
+    {"ProxyHost", &proxyHost, "", 0},
+    {"ProxyPort", &proxyPort, nullptr, 0},
+    {"ProxyUser", &proxyUser, "", 0},
+    {"ProxyPassword", &proxyPassword, "", 0},
 };
 
 void Load(const Setting& setting) {
@@ -83,6 +90,12 @@ std::string Format(const Setting& setting) {
 
 void LoadSettings() {
     for (const Setting& setting : kSettings) Load(setting);
+    NormaliseNetworkSettings();
+    // A hand-edited file, or one an older version wrote, may hold any number:
+    // past the largest value each limit takes it means that largest value, and
+    // below 0 it means 0 (no runs, or no restarts), as a negative one always did.
+    maxFiles = LimitedSetting(maxFiles, kMostFiles);
+    maxTries = LimitedSetting(maxTries, kMostTries);
 }
 
 bool SaveSettings() {

@@ -22,13 +22,17 @@ extern std::string defPath;
 extern int colWidths[kColumnCount];
 
 // Reads "DefPath" (default ""), "MaxFiles" (1), "MaxTries" (5) and "ColWidths"
-// (20 bytes; 50 for every column when they cannot be read) from iniPath. A missing
-// or unreadable file gives every default.
+// (20 bytes; 50 for every column when they cannot be read) from iniPath, then the
+// network settings (network_settings.h): "MaxSpeed" (0), "Proxy" ("Environment"),
+// "ProxyHost" (""), "ProxyPort" (0), "ProxyUser" ("") and "ProxyPassword" ("").
+// A missing or unreadable file gives every default; a value out of range is
+// brought into it: "MaxFiles" and "MaxTries" into 0..kMostFiles and 0..kMostTries
+// (job_queue.h).
 void LoadSettings();
 
 // Writes "ColWidths", "DefPath", "MaxFiles" and "MaxTries" (integers as "%d"), in
-// that order, into iniPath with one replacement of the file. A value that cannot
-// be stored on one line (a folder name holding a line break) is left out and the
-// file keeps its old one. False when the file could not be written; it is then as
-// it was.
+// that order, then the network settings in the order above, into iniPath with one
+// replacement of the file. A value that cannot be stored on one line (a folder
+// name holding a line break) is left out and the file keeps its old one. False
+// when the file could not be written; it is then as it was.
 bool SaveSettings();

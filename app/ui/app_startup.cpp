@@ -27,6 +27,7 @@
 #include "list_file.h"
 #include "main_window.h"
 #include "message_box.h"
+#include "network_settings.h"
 #include "shutdown_signals.h"
 #include "state_paths.h"
 #include "url_handoff.h"
@@ -106,6 +107,7 @@ int RunVantorel(int argc, char** argv) {
     RemoveStaleTemporaries(iniPath);
     RemoveStaleTemporaries(CaughtFieldsPath());
     LoadSettings();
+    ApplyNetworkSettings();
     if (defPath.empty()) defPath = DesktopFolder();
     // Job file names are relative to the current folder. A folder that cannot be
     // entered is no reason to stop: the start folder stays current.

@@ -6,12 +6,17 @@
 #include <QFile>
 #include <QFileInfo>
 #include <QGuiApplication>
+#include <QInputDialog>
 #include <QKeySequence>
 #include <QMenu>
 #include <QSet>
 #include <QStringList>
 #include <QTreeWidget>
 #include <QUrl>
+#include <algorithm>
+#include <climits>
+#include <cstdint>
+#include <unordered_map>
 #include <unordered_set>
 
 #include "job_control.h"
@@ -75,11 +80,12 @@ void JobActions::AddEntries(QMenu& menu, std::vector<DownloadJob*> jobs) {
         entry->setShortcutVisibleInContextMenu(true);
     }
     entries_.retry = add(QStringLiteral("Retry now"), AnyJob(jobs, CanRetryJobNow));
+    entries_.speedLimit = add(QStringLiteral("Speed limit\u2026"), !jobs.empty());
     menu.addSeparator();
     entries_.openFile = add(QStringLiteral("Open file"), AnyJob(jobs, IsDone));
     entries_.openFolder = add(QStringLiteral("Open folder"), !jobs.empty());
     entries_.copyUrl = add(QStringLiteral("Copy URL"), !jobs.empty());
-    menuJobs_ = std::move(jobs);
+    menuJobs_ = JobRefs(jobs);
 }
 
 bool JobActions::Run(QAction* chosen) {
@@ -95,6 +101,8 @@ bool JobActions::Run(QAction* chosen) {
         Resume(jobs);
     } else if (chosen == entries.retry) {
         RetryNow(jobs);
+    } else if (chosen == entries.speedLimit) {
+        AskSpeedLimit(jobs);
     } else if (chosen == entries.openFile) {
         OpenFile(jobs);
     } else if (chosen == entries.openFolder) {
@@ -124,6 +132,27 @@ void JobActions::RetryNow(const std::vector<DownloadJob*>& jobs) {
     bool any = false;
     for (DownloadJob* job : jobs) any = RetryJobNow(job) || any;
     if (any) AfterQueueChange();
+}
+
+void JobActions::AskSpeedLimit(const std::vector<DownloadJob*>& jobs) {
+    if (jobs.empty()) return;
+    // Known by identity: a job deleted while the question is open, and another
+    // made at its address, must not take the limit.
+    const std::vector<JobRef> asked = JobRefs(jobs);
+    const auto current = jobs.front()->speedLimit.load(std::memory_order_relaxed) / 1024;
+    bool ok = false;
+    const int kib = QInputDialog::getInt(
+        window_, QStringLiteral("Speed limit"),
+        QStringLiteral("Max download speed of this download, KiB/s (0 = no limit):"),
+        static_cast<int>(std::min<std::uint64_t>(current, INT_MAX)), 0, INT_MAX, 1, &ok);
+    // The jobs may have left the queue while the question was open.
+    if (ok) SetSpeedLimit(StillQueued(asked), kib);
+}
+
+void JobActions::SetSpeedLimit(const std::vector<DownloadJob*>& jobs, int kibPerSecond) {
+    const std::uint64_t limit =
+        static_cast<std::uint64_t>(kibPerSecond < 0 ? 0 : kibPerSecond) * 1024;
+    for (DownloadJob* job : jobs) job->speedLimit.store(limit, std::memory_order_relaxed);
 }
 
 void JobActions::OpenFile(const std::vector<DownloadJob*>& jobs) {
@@ -157,12 +186,23 @@ void JobActions::AfterQueueChange() {
     RefreshJobView(window_);
 }
 
-std::vector<DownloadJob*> JobActions::StillQueued(const std::vector<DownloadJob*>& jobs) {
-    std::unordered_set<const DownloadJob*> queued;
-    for (const DownloadJob* job = jobList; job != nullptr; job = job->next) queued.insert(job);
+std::vector<JobRef> JobRefs(const std::vector<DownloadJob*>& jobs) {
+    std::vector<JobRef> refs;
+    refs.reserve(jobs.size());
+    for (DownloadJob* job : jobs) refs.push_back({job, job->order});
+    return refs;
+}
+
+std::vector<DownloadJob*> StillQueued(const std::vector<JobRef>& jobs) {
+    // Only the queue's jobs are ever read: a remembered address may be freed.
+    std::unordered_map<const DownloadJob*, unsigned long long> queued;
+    for (const DownloadJob* job = jobList; job != nullptr; job = job->next) {
+        queued.emplace(job, job->order);
+    }
     std::vector<DownloadJob*> kept;
-    for (DownloadJob* job : jobs) {
-        if (queued.count(job) != 0) kept.push_back(job);
+    for (const JobRef& ref : jobs) {
+        auto found = queued.find(ref.job);
+        if (found != queued.end() && found->second == ref.order) kept.push_back(ref.job);
     }
     return kept;
 }

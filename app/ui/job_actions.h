@@ -1,5 +1,6 @@
 // The row commands beyond Delete: Pause and Resume (also Ctrl+P and Ctrl+R
-// anywhere in the main window), Retry now, Open file, Open folder and Copy URL.
+// anywhere in the main window), Retry now, Speed limit…, Open file, Open folder
+// and Copy URL.
 // Each acts on every selected job it applies to; from the row's popup, on the jobs
 // selected when it opened that are still in the queue when one is chosen.
 //
@@ -14,6 +15,19 @@ class DownloadJob;
 class MainWindow;
 class QAction;
 class QMenu;
+
+// A job as a popup remembers it: its address and its place in the queue, which
+// the queue never gives twice. The address alone may be a new job's once the
+// remembered one was deleted.
+struct JobRef {
+    DownloadJob* job;
+    unsigned long long order;
+};
+
+std::vector<JobRef> JobRefs(const std::vector<DownloadJob*>& jobs);
+
+// The remembered jobs still in the queue, in the order given.
+std::vector<DownloadJob*> StillQueued(const std::vector<JobRef>& jobs);
 
 // Where `job`'s file is (or will be): its name taken from the current folder, the
 // save folder, unless it is absolute.
@@ -32,7 +46,7 @@ public:
     // The jobs of the selected rows, in list order.
     std::vector<DownloadJob*> SelectedJobs() const;
 
-    // Appends a separator and the six entries to the row's popup, each enabled
+    // Appends a separator and the seven entries to the row's popup, each enabled
     // when it applies to one of `jobs`, and remembers `jobs` for Run.
     void AddEntries(QMenu& menu, std::vector<DownloadJob*> jobs);
     // Carries out `chosen` when it is one of the entries added last; false when it
@@ -45,12 +59,17 @@ public:
     void OpenFile(const std::vector<DownloadJob*>& jobs);
     void OpenFolder(const std::vector<DownloadJob*>& jobs);
     void CopyUrl(const std::vector<DownloadJob*>& jobs);
+    // Asks for a limit in KiB/s (0 for none), shown with the first job's, and
+    // gives it to each of `jobs`.
+    void AskSpeedLimit(const std::vector<DownloadJob*>& jobs);
+    // Each of `jobs` keeps to `kibPerSecond` on its own (0: no limit of its own),
+    // within the limit of all downloads, from now on, also in a run in progress,
+    // for this session: it is never saved.
+    static void SetSpeedLimit(const std::vector<DownloadJob*>& jobs, int kibPerSecond);
 
 private:
     // The scheduler may start runs, and the rows change.
     void AfterQueueChange();
-    // `jobs` without those that left the queue meanwhile.
-    static std::vector<DownloadJob*> StillQueued(const std::vector<DownloadJob*>& jobs);
 
     MainWindow* window_;
     QAction* pauseAction_;
@@ -59,9 +78,10 @@ private:
         QAction* pause = nullptr;
         QAction* resume = nullptr;
         QAction* retry = nullptr;
+        QAction* speedLimit = nullptr;
         QAction* openFile = nullptr;
         QAction* openFolder = nullptr;
         QAction* copyUrl = nullptr;
     } entries_;
-    std::vector<DownloadJob*> menuJobs_;
+    std::vector<JobRef> menuJobs_;
 };

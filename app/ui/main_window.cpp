@@ -91,13 +91,16 @@ void MainWindow::ShowJobMenu(const QPoint& pos) {
     }
     // The menu runs a loop of its own, where a collected run rebuilds the rows
     // and loses the selection: Delete takes the jobs chosen when it opened.
-    const std::vector<DownloadJob*> chosen = SelectedJobs(this);
+    const std::vector<DownloadJob*> selected = SelectedJobs(this);
+    const std::vector<JobRef> chosen = JobRefs(selected);
     QMenu menu(this);
     QAction* remove = menu.addAction(QStringLiteral("Delete"));
-    jobActions_->AddEntries(menu, chosen);
+    jobActions_->AddEntries(menu, selected);
     QAction* picked = runJobMenu(menu, jobView_->viewport()->mapToGlobal(pos));
     if (picked == remove) {
-        SelectJobs(this, chosen);
+        // Only the jobs still queued: a new job may have the address of one
+        // deleted meanwhile.
+        SelectJobs(this, StillQueued(chosen));
         DeleteSelectedJobs(this);
     } else {
         jobActions_->Run(picked);
@@ -129,9 +132,8 @@ void MainWindow::OpenNewFileWithUrl(const char* url) {
 }
 
 std::vector<NewFileOutcome> MainWindow::AddUrlsFromOutside(const std::vector<std::string>& urls) {
-    std::vector<NewFileOutcome> outcomes;
-    outcomes.reserve(urls.size());
-    for (const std::string& url : urls) outcomes.push_back(AddUrlAsNewFile(url));
+    // All at once: one save of the list file and one run of the scheduler.
+    std::vector<NewFileOutcome> outcomes = AddUrlsAsNewFiles(urls);
     FillJobView(this);
     watcher_.Sync();
     return outcomes;

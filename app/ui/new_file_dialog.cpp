@@ -19,6 +19,11 @@ std::string BoxText(const QLineEdit* box, std::size_t maxBytes) {
     return CutDialogText(box->text().toStdString(), maxBytes);
 }
 
+// The URL box holds as much as a line edit can, so that a URL past kLongestUrl
+// is refused with a word instead of cut into another address without one.
+constexpr int kUrlBoxCharacters = 32767;
+static_assert(kUrlBoxCharacters > static_cast<int>(kLongestUrl));
+
 }  // namespace
 
 NewFileDialog::NewFileDialog(QWidget* owner) : QDialog(owner), ui_(new Ui::NewFileDialog) {
@@ -28,6 +33,7 @@ NewFileDialog::NewFileDialog(QWidget* owner) : QDialog(owner), ui_(new Ui::NewFi
                    Qt::WindowSystemMenuHint | Qt::WindowCloseButtonHint);
     ScaleToDialogFont(this);
     PlaceAtOwner(this, owner);
+    ui_->urlEdit->setMaxLength(kUrlBoxCharacters);
     // textChanged, not textEdited: the proposal follows every change of the box,
     // also a URL put there by a drop.
     connect(ui_->urlEdit, &QLineEdit::textChanged, this, &NewFileDialog::ProposeName);
@@ -39,15 +45,18 @@ NewFileDialog::~NewFileDialog() = default;
 void NewFileDialog::SetUrl(const QString& url) { ui_->urlEdit->setText(url); }
 
 void NewFileDialog::ProposeName(const QString& url) {
-    const std::string text = CutDialogText(url.toStdString(), kDialogTextMax);
+    const std::string text = url.toStdString();
     ui_->fileEdit->setText(QString::fromStdString(ProposeFileName(text)));
 }
 
 void NewFileDialog::accept() {
-    const std::string url = BoxText(ui_->urlEdit, kDialogTextMax);
+    const std::string url = BoxText(ui_->urlEdit, std::string::npos);
     switch (AddNewFileJob(url, BoxText(ui_->fileEdit, kDialogTextMax))) {
     case kUrlTooShort:
         ShowMessage(this, "Give me a URL!");
+        return;
+    case kUrlTooLong:
+        ShowMessage(this, "URL too long!");
         return;
     case kFileNameTooLong:
         ShowMessage(this, "Filename too long!");

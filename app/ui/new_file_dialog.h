@@ -23,9 +23,10 @@ public:
     // Puts `url` into the URL box, which proposes the file name as typing would.
     void SetUrl(const QString& url);
 
-    // OK: a URL shorter than 6 characters gets "Give me a URL!", a cleaned file name
-    // longer than 255 bytes "Filename too long!", and the dialog stays open with its
-    // texts; otherwise the job is added and the dialog ends with 1.
+    // OK: a URL shorter than 6 characters gets "Give me a URL!", one longer than
+    // kLongestUrl bytes "URL too long!", a free file name (numbered when the name
+    // is taken) longer than 255 bytes "Filename too long!", and the dialog stays
+    // open with its texts; otherwise the job is added and the dialog ends with 1.
     void accept() override;
 
 private:

@@ -1,6 +1,7 @@
-// Preferences: how many files run at once, how many tries a failing one gets, and
-// the folder downloads are saved in. OK makes the folder current, takes the
-// values as typed and runs the scheduler, so a raised limit takes effect at once.
+// Preferences: how many files run at once, how many tries a failing one gets, the
+// folder downloads are saved in, the speed limit and the proxy. OK makes the
+// folder current, takes the values as typed, hands the speed limit and the proxy
+// to the library and runs the scheduler, so a raised limit takes effect at once.
 // The values stay in memory until the shutdown writes the settings file.
 //
 // Threads: user-interface thread only.
@@ -22,11 +23,17 @@ public:
     explicit PreferencesDialog(QWidget* owner);
     ~PreferencesDialog() override;
 
-    // OK: a folder that cannot be made current gets "Invalid Directory", the dialog
-    // stays open and nothing changes; otherwise the settings are taken, the
+    // OK: a Max Simultaneous Files above kMostFiles gets "At most 100 files at
+    // once!", a Max Tries above kMostTries "At most 1000 tries!", a folder that
+    // cannot be made current "Invalid Directory"; the dialog then stays open and
+    // nothing changes. Otherwise the settings are taken, the
     // scheduler runs and the dialog ends with 1.
     void accept() override;
 
 private:
+    // The speed and proxy rows (network_settings.h).
+    void ShowNetworkSettings();
+    void TakeNetworkSettings();
+
     std::unique_ptr<Ui::PreferencesDialog> ui_;
 };

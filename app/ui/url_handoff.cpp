@@ -97,6 +97,8 @@ std::string RefusalReason(NewFileOutcome outcome) {
             return std::string();
         case kUrlTooShort:
             return UrlLengthProblem("");
+        case kUrlTooLong:
+            return "a URL has at most " + std::to_string(kLongestUrl) + " bytes";
         case kFileNameTooLong:
             return "the file name it proposes is over " + std::to_string(kLongestFileName) +
                    " bytes";

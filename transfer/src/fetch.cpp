@@ -28,6 +28,7 @@
 #include "internet.h"
 #include "output_file.h"
 #include "resume_validator.h"
+#include "speed_limit.h"
 
 namespace net = brindlex::net;
 
@@ -161,7 +162,7 @@ unsigned long VBRINDLEX::MinorThread() {
         const bool page = refererIsPage != 0 && referer != nullptr && *referer != '\0';
         headers += "Referer: " + net::WithoutCredentials(page ? referer : url) + "\r\n";
         if (!net::HttpSendRequest(request.get(), headers.c_str())) {
-            return end(RESULT_BAD_SEND_REQUEST, STATUS_FAILED);
+            return end(net::HttpSendFailure(request.get()), STATUS_FAILED);
         }
         SetStatus(STATUS_CATCH);
 
@@ -249,6 +250,7 @@ unsigned long VBRINDLEX::MinorThread() {
         return end(code, STATUS_FAILED);
     };
     char block[kBlockSize];
+    brindlex::SpeedPacer pacer(*this);
     for (;;) {
         const std::uint64_t done = received.load(std::memory_order_relaxed);
         const std::uint64_t total = totalSize.load(std::memory_order_relaxed);
@@ -284,6 +286,7 @@ unsigned long VBRINDLEX::MinorThread() {
             return end(RESULT_FILE_PROBLEM, STATUS_FAILED);
         }
         received.store(done + count, std::memory_order_relaxed);
+        pacer.Written(count);
     }
     // Stopped before the first byte: the file is as it was, time included.
     if (!started && existingLength != 0) return endUnstarted(RESULT_INTERRUPTED);

@@ -73,6 +73,10 @@ VHINTERNET HttpOpenRequest(VHINTERNET connection, const char* object, const char
 // when a 2xx answer's Content-Length is not one number below 2^63 (its body could
 // not be told complete from cut short).
 bool HttpSendRequest(VHINTERNET request, const char* headers);
+// After HttpSendRequest failed: RESULT_NO_CONNECT when the proxy could not be found
+// or reached, the proxy's status when it refused the tunnel, otherwise
+// RESULT_BAD_SEND_REQUEST.
+unsigned long HttpSendFailure(VHINTERNET request);
 
 // Before HttpSendRequest: adds "If-Range: <validator>" to the hops that go to
 // `origin` ("scheme://host:port") and to no other.

@@ -34,10 +34,6 @@ VHINTERNET HttpOpenRequest(VHINTERNET connection, const char* object, const char
     if (target.empty()) target.push_back('/');
     auto* request =
         new Request(static_cast<Connection*>(connection), std::move(target), referer, secure);
-    if (!request->valid()) {
-        request->Release();
-        return nullptr;
-    }
     request->Link();
     return request;
 }

@@ -23,53 +23,15 @@ std::string_view Trim(std::string_view text) {
 
 }  // namespace
 
-// Worker thread, inside libcurl.
-std::size_t Request::OnHeader(char* data, std::size_t size, std::size_t count, void* self) {
-    const std::size_t n = size * count;
-    static_cast<Request*>(self)->OnHeaderLine(std::string_view(data, n));
-    return n;
-}
-
-// libcurl passes the lines of every answer of the hop: interim 1xx answers come
-// before the real one, and a chunked body may end with trailer lines. Each status
-// line starts a new set; the empty line closing a non-1xx answer completes it.
-void Request::OnHeaderLine(std::string_view line) {
-    if (headersDone_) return;
-    // An old-style continuation line belongs to the header before it.
-    if (!line.empty() && (line.front() == ' ' || line.front() == '\t') && !headers_.empty()) {
-        const std::string_view more = Trim(line);
-        if (!more.empty()) headers_.back().second.append(" ").append(more);
-        return;
-    }
-    line = Trim(line.substr(0, line.find_first_of("\r\n")));
-    if (line.substr(0, 5) == "HTTP/") {
-        headers_.clear();
-        return;
-    }
-    if (line.empty()) {
-        long code = 0;
-        curl_easy_getinfo(easy_, CURLINFO_RESPONSE_CODE, &code);
-        if (code >= 200) {
-            status_ = code;
-            headersDone_ = true;
-        }
-        return;
-    }
-    const auto colon = line.find(':');
-    if (colon == std::string_view::npos) return;
-    headers_.emplace_back(std::string(Trim(line.substr(0, colon))),
-                          std::string(Trim(line.substr(colon + 1))));
-}
-
 bool Request::Status(unsigned long* code) const {
-    if (!headersDone_) return false;
-    *code = static_cast<unsigned long>(status_);
+    if (hop_ == nullptr || !hop_->headersDone()) return false;
+    *code = static_cast<unsigned long>(hop_->status());
     return true;
 }
 
 const std::string* Request::Header(std::string_view name) const {
-    if (!headersDone_) return nullptr;
-    for (const auto& [key, value] : headers_) {
+    if (hop_ == nullptr || !hop_->headersDone()) return nullptr;
+    for (const auto& [key, value] : hop_->headers()) {
         if (key.size() == name.size() && strncasecmp(key.data(), name.data(), name.size()) == 0) {
             return &value;
         }
@@ -107,7 +69,7 @@ bool ParseLength(std::string_view text, std::uint64_t* length) {
 bool Request::LengthIsSound() const {
     bool seen = false;
     std::uint64_t first = 0;
-    for (const auto& [key, value] : headers_) {
+    for (const auto& [key, value] : hop_->headers()) {
         if (strcasecmp(key.c_str(), "Content-Length") != 0) continue;
         std::string_view items = value;
         for (;;) {
@@ -125,15 +87,11 @@ bool Request::LengthIsSound() const {
 }
 
 bool Request::FramedLength(std::uint64_t* length) const {
-    if (!headersDone_ || easy_ == nullptr) return false;
     const std::string* value = Header("Content-Length");
     if (value == nullptr) return false;
     // libcurl's own size: none for a chunked body, whatever Content-Length says.
-    curl_off_t framed = -1;
-    if (curl_easy_getinfo(easy_, CURLINFO_CONTENT_LENGTH_DOWNLOAD_T, &framed) != CURLE_OK ||
-        framed < 0) {
-        return false;
-    }
+    const curl_off_t framed = hop_->framedSize();
+    if (framed < 0) return false;
     std::uint64_t n = 0;
     const std::string_view text = *value;
     if (!ParseLength(Trim(text.substr(0, text.find(','))), &n) ||

@@ -7,6 +7,7 @@
 #include <string>
 
 #include "internet.h"
+#include "network_thread.h"
 #include "trust_store.h"
 
 namespace brindlex::net {
@@ -30,12 +31,11 @@ bool HasLine(const char* headers, std::string_view name) {
 
 Request::Request(Connection* connection, std::string target, const char* referer, bool secure)
     : VInternetObject(Kind::Request, connection),
-      multi_(curl_multi_init()),
       target_(std::move(target)),
       hasReferer_(referer != nullptr),
       referer_(referer != nullptr ? referer : ""),
       secure_(secure),
-      body_(new (std::nothrow) char[kBodyCapacity]) {
+      proxy_(CurrentProxySetting()) {
     // Only cookie-file lines (they hold tabs): a line such as "ALL" or "FLUSH"
     // would be a command to the engine, not a cookie.
     const std::string& lines = connection->session().cookies;
@@ -50,11 +50,10 @@ Request::Request(Connection* connection, std::string target, const char* referer
     cookiesOn_ = !cookieJar_.empty();
 }
 
-// Whichever thread drops the last reference; no other thread can reach the
-// handles by now.
+// Whichever thread drops the last reference. A hop still current has its answer
+// unread: the network thread drops it, which closes its connection.
 Request::~Request() {
-    EndHop();
-    if (multi_ != nullptr) curl_multi_cleanup(multi_);
+    SwitchHop(nullptr);
     curl_slist_free_all(headerList_);
     curl_slist_free_all(ifRangeList_);
 }
@@ -106,28 +105,54 @@ std::string Request::HopReferer(const std::string& url, bool sameOrigin) const {
     return sameOrigin ? referer : RefererOrigin(referer.c_str());
 }
 
+namespace {
+
+// A hop's own copy of the header list: the request may go before the network
+// thread has let go of the hop's handle.
+curl_slist* CopyList(const curl_slist* list, bool* ok) {
+    curl_slist* copy = nullptr;
+    for (; list != nullptr; list = list->next) {
+        curl_slist* grown = curl_slist_append(copy, list->data);
+        if (grown == nullptr) {
+            *ok = false;
+            break;
+        }
+        copy = grown;
+    }
+    return copy;
+}
+
+}  // namespace
+
 bool Request::StartHop(const std::string& url, bool customTarget, bool sameOrigin) {
-    EndHop();
     currentUrl_ = url;
     hopOrigin_ = OriginOfUrl(url);
-    status_ = 0;
-    headersDone_ = false;
-    headers_.clear();
-    done_ = false;
-    doneCode_ = CURLE_OK;
-    bodyHead_ = bodyTail_ = 0;
-    paused_ = false;
 
-    easy_ = curl_easy_init();
-    if (easy_ == nullptr) return false;
+    CURL* easy = curl_easy_init();
+    if (easy == nullptr) return false;
     bool ok = true;
+    curl_slist* headerList = CopyList(HeadersForHop(), &ok);
+    // From here the hop owns both.
+    auto hop = std::make_shared<Hop>(easy, headerList);
     auto set = [&](CURLoption option, auto value) {
-        if (curl_easy_setopt(easy_, option, value) != CURLE_OK) ok = false;
+        if (curl_easy_setopt(easy, option, value) != CURLE_OK) ok = false;
     };
-    set(CURLOPT_URL, url.c_str());
     // The first hop sends the object exactly as the caller built it; a hop that
-    // follows a Location sends what libcurl makes of that URL.
-    if (customTarget) set(CURLOPT_REQUEST_TARGET, target_.c_str());
+    // follows a Location sends what libcurl makes of that URL. libcurl sends a
+    // custom target unchanged to a proxy too, which needs the whole URL there: a
+    // plain HTTP hop that may go through one names the whole URL instead, and
+    // libcurl writes the request line the way the route needs (without the
+    // #fragment, which a URL on the wire never carries).
+    const bool secureHop = curl_strnequal(url.c_str(), "https:", 6);
+    if (customTarget && !secureHop && ProxyMayApply(proxy_, false)) {
+        const std::string whole =
+            origin_ + (!target_.empty() && target_.front() == '/' ? "" : "/") + target_;
+        set(CURLOPT_URL, whole.c_str());
+        set(CURLOPT_PATH_AS_IS, 1L);
+    } else {
+        set(CURLOPT_URL, url.c_str());
+        if (customTarget) set(CURLOPT_REQUEST_TARGET, target_.c_str());
+    }
     set(CURLOPT_HTTPGET, 1L);
     // Redirects are ours to follow: with a custom target libcurl would ask for the
     // first object again on every hop.
@@ -139,63 +164,81 @@ bool Request::StartHop(const std::string& url, bool customTarget, bool sameOrigi
     set(CURLOPT_HTTP_VERSION, static_cast<long>(CURL_HTTP_VERSION_1_1));
     const std::string& agent = connection().session().agent;
     if (!agent.empty()) set(CURLOPT_USERAGENT, agent.c_str());
-    set(CURLOPT_HTTPHEADER, HeadersForHop());
+    set(CURLOPT_HTTPHEADER, headerList);
     if (cookiesOn_) {
-        // No file, no share: an engine of this hop's handle alone, given the
-        // request's cookies. libcurl picks which of them this hop's URL gets.
+        // What the answer before (a redirect) set or changed goes on to this hop.
+        // The network thread read it from that hop's engine before it marked the
+        // headers complete, which the worker saw before it asked for this hop.
+        if (hop_ != nullptr && hop_->headersDone() && hop_->cookiesRead()) {
+            cookieJar_ = hop_->cookies();
+        }
+        // No file, and the share object holds no cookies: an engine of this hop's
+        // handle alone, given the request's cookies. libcurl picks which of them
+        // this hop's URL gets.
         set(CURLOPT_COOKIEFILE, "");
         for (const std::string& line : cookieJar_) set(CURLOPT_COOKIELIST, line.c_str());
+        hop->KeepCookies();
     }
     if (hasReferer_ || refererInHeaders_) {
         const std::string referer = HopReferer(url, sameOrigin);
         // libcurl keeps its own copy of the text.
         if (!referer.empty()) set(CURLOPT_REFERER, referer.c_str());
     }
-    // Direct connections only: an empty proxy also keeps libcurl from taking one
-    // from the environment.
-    set(CURLOPT_PROXY, "");
+    // The proxy of the user's choice; the origin's certificate is checked all the
+    // same, inside the tunnel.
+    if (!ApplyProxy(easy, proxy_)) ok = false;
     set(CURLOPT_NOSIGNAL, 1L);
     set(CURLOPT_SSL_VERIFYPEER, 1L);
     set(CURLOPT_SSL_VERIFYHOST, 2L);
-    if (!SetTrustStore(easy_)) ok = false;
+    if (!SetTrustStore(easy)) ok = false;
     // A closed request must not wait for a name lookup that is still running when
     // its handles are freed.
     set(CURLOPT_QUICK_EXIT, 1L);
     set(CURLOPT_BUFFERSIZE, 64L * 1024);
-    set(CURLOPT_HEADERFUNCTION, &Request::OnHeader);
-    set(CURLOPT_HEADERDATA, this);
-    set(CURLOPT_WRITEFUNCTION, &Request::OnBody);
-    set(CURLOPT_WRITEDATA, this);
+    // TLS sessions and DNS answers of every transfer of the process; connections
+    // are shared by the network thread's multi handle.
+    set(CURLOPT_SHARE, NetworkShare());
+    set(CURLOPT_HEADERFUNCTION, &Hop::OnHeader);
+    set(CURLOPT_HEADERDATA, hop.get());
+    set(CURLOPT_WRITEFUNCTION, &Hop::OnBody);
+    set(CURLOPT_WRITEDATA, hop.get());
     const Connection& c = connection();
     if (sameOrigin && (!c.user.empty() || !c.password.empty())) {
         set(CURLOPT_USERNAME, c.user.c_str());
         set(CURLOPT_PASSWORD, c.password.c_str());
+        // libcurl picks a connection for reuse whatever user sent the requests
+        // before on it: a download with credentials gets a connection of its own,
+        // and nobody else ever gets it.
+        set(CURLOPT_FRESH_CONNECT, 1L);
+        set(CURLOPT_FORBID_REUSE, 1L);
     }
     if (!ok) return false;
-    if (curl_multi_add_handle(multi_, easy_) != CURLM_OK) {
-        curl_easy_cleanup(easy_);
-        easy_ = nullptr;
-        return false;
-    }
+    SwitchHop(hop);
+    if (IsClosed()) return false;
+    NetworkAdd(std::move(hop));
     return true;
 }
 
-void Request::EndHop() {
-    if (easy_ == nullptr) return;
-    if (cookiesOn_) {
-        // What the hop's answer set or changed goes on to the next hop.
-        curl_slist* known = nullptr;
-        if (curl_easy_getinfo(easy_, CURLINFO_COOKIELIST, &known) == CURLE_OK) {
-            cookieJar_.clear();
-            for (curl_slist* item = known; item != nullptr; item = item->next) {
-                cookieJar_.emplace_back(item->data);
-            }
-            curl_slist_free_all(known);
-        }
+void Request::SwitchHop(std::shared_ptr<Hop> hop) {
+    std::shared_ptr<Hop> old;
+    {
+        std::lock_guard lock(hopMutex_);
+        old = std::exchange(hop_, std::move(hop));
     }
-    curl_multi_remove_handle(multi_, easy_);
-    curl_easy_cleanup(easy_);
-    easy_ = nullptr;
+    if (old == nullptr) return;
+    old->Abandon();
+    NetworkDrop(std::move(old));
+}
+
+void Request::WakeSelf() {
+    std::shared_ptr<Hop> hop;
+    {
+        std::lock_guard lock(hopMutex_);
+        hop = hop_;
+    }
+    if (hop == nullptr) return;
+    hop->Abandon();
+    NetworkDrop(std::move(hop));
 }
 
 }  // namespace brindlex::net

@@ -1,10 +1,11 @@
 // The three kinds of internet object and the request's transfer state.
 //
-// A request owns one multi handle and, per redirect hop, one easy handle. Only the
-// thread that calls HttpSendRequest, the queries and InternetReadFile (the fetch's
-// worker) drives them; another thread touches the request only through Close,
-// which wakes the multi with curl_multi_wakeup, and through the last Release,
-// which frees it once no one else holds it.
+// A request has, per redirect hop, one easy handle, which the network thread
+// drives (network_thread.h) and whose answer it hands over through the hop
+// (transfer_hop.h). The thread that calls HttpSendRequest, the queries and
+// InternetReadFile (the fetch's worker) sets each hop up and waits on it; another
+// thread touches the request only through Close, which gives the hop up and has
+// the network thread drop it, and through the last Release, which does the same.
 #pragma once
 
 #include <curl/curl.h>
@@ -12,6 +13,7 @@
 #include <cstddef>
 #include <cstdint>
 #include <memory>
+#include <mutex>
 #include <string>
 #include <string_view>
 #include <utility>
@@ -19,6 +21,8 @@
 
 #include "brindlex/vbrindlex.h"
 #include "internet_object.h"
+#include "proxy_setting.h"
+#include "transfer_hop.h"
 
 namespace brindlex::net {
 
@@ -55,11 +59,11 @@ public:
     Request(Connection* connection, std::string target, const char* referer, bool secure);
     ~Request() override;
 
-    // False when libcurl could not give the handles; the request is then unusable.
-    bool valid() const { return multi_ != nullptr && body_ != nullptr; }
 
     // Worker thread.
     bool Send(const char* headers);
+    // After a failed Send: the result code the failure stands for.
+    unsigned long SendFailure() const;
     bool Read(void* buf, std::size_t want, std::size_t* got);
     // The final answer's status; false before its headers are complete.
     bool Status(unsigned long* code) const;
@@ -76,8 +80,9 @@ public:
     const std::string& AnswerOrigin() const { return hopOrigin_; }
 
 private:
-    // Any thread, under the parent's child lock or the closer's reference.
-    void WakeSelf() override { curl_multi_wakeup(multi_); }
+    // Any thread, under the parent's child lock or the closer's reference: gives
+    // the current hop up, which wakes the worker waiting on it.
+    void WakeSelf() override;
 
     const Connection& connection() const { return *static_cast<const Connection*>(parent()); }
 
@@ -85,7 +90,8 @@ private:
     // stays on the origin of the first one (credentials and a whole Referer go).
     bool StartHop(const std::string& url, bool customTarget, bool sameOrigin);
     std::string HopReferer(const std::string& url, bool sameOrigin) const;
-    void EndHop();
+    // Worker thread: makes `hop` the current one, gives the one before up.
+    void SwitchHop(std::shared_ptr<Hop> hop);
     bool BuildHeaderList(const char* headers);
     // internet_if_range.cpp
     static std::string OriginOfUrl(const std::string& url);
@@ -94,25 +100,18 @@ private:
     // internet_send.cpp
     std::string OriginUrl() const;
     bool NextHop(std::string* url, bool* sameOrigin) const;
-    // internet_body.cpp: one round of libcurl's work; false when the multi failed.
-    bool Perform();
-    void WaitForActivity();
-    static std::size_t OnBody(char* data, std::size_t size, std::size_t count, void* self);
     // internet_headers.cpp
-    static std::size_t OnHeader(char* data, std::size_t size, std::size_t count, void* self);
-    void OnHeaderLine(std::string_view line);
     bool LengthIsSound() const;
 
-    static constexpr std::size_t kBodyCapacity = 256 * 1024;
     static constexpr int kMaxRedirects = 10;
 
-    CURLM* const multi_;
-    CURL* easy_ = nullptr;
     curl_slist* headerList_ = nullptr;
     const std::string target_;
     const bool hasReferer_;
     const std::string referer_;
     const bool secure_;
+    // The proxy choice as it stood when the request was made, for every hop.
+    const ProxySetting proxy_;
     // The caller's Referer line, which replaces the referer argument; it is kept
     // out of the header list because each hop gets its own (HopReferer).
     bool refererInHeaders_ = false;
@@ -133,22 +132,10 @@ private:
     bool cookiesOn_ = false;
     std::vector<std::string> cookieJar_;
 
-    // Answer of the current hop, reset at each status line.
-    long status_ = 0;
-    bool headersDone_ = false;
-    std::vector<std::pair<std::string, std::string>> headers_;
-
-    // Transfer end of the current hop.
-    bool done_ = false;
-    CURLcode doneCode_ = CURLE_OK;
-
-    // Body bytes not yet read: [bodyHead_, bodyTail_) of body_. libcurl is paused
-    // when a chunk does not fit and resumed once the reader has emptied the buffer.
-    std::unique_ptr<char[]> body_;
-    std::size_t bodyCapacity_ = kBodyCapacity;
-    std::size_t bodyHead_ = 0;
-    std::size_t bodyTail_ = 0;
-    bool paused_ = false;
+    // The current hop. Written by the worker under hopMutex_, which a closer
+    // takes to read it; the worker reads it without.
+    std::mutex hopMutex_;
+    std::shared_ptr<Hop> hop_;
 };
 
 // The request behind a handle; null for null or for another kind of handle.

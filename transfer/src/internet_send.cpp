@@ -7,6 +7,7 @@
 #include "internet.h"
 #include "internet_request.h"
 #include "internet_url_text.h"
+#include "transfer_hop.h"
 
 namespace brindlex::net {
 
@@ -89,14 +90,16 @@ bool Request::Send(const char* headers) {
     currentUrl_ = origin_ + (!target_.empty() && target_.front() == '/' ? "" : "/") + target_;
     int redirects = 0;
     for (;;) {
-        if (IsClosed() || !Perform()) return false;
-        if (headersDone_) {
+        const std::shared_ptr<Hop> hop = hop_;
+        if (IsClosed()) return false;
+        if (hop->headersDone()) {
+            const long status = hop->status();
             std::string next;
             bool sameOrigin = false;
-            if (redirects == kMaxRedirects || !IsFollowedRedirect(status_) ||
+            if (redirects == kMaxRedirects || !IsFollowedRedirect(status) ||
                 !NextHop(&next, &sameOrigin)) {
                 // Only a success's body is ever read.
-                return status_ >= 300 || LengthIsSound();
+                return status >= 300 || LengthIsSound();
             }
             // What was asked for over HTTPS never continues in the clear: no
             // request, no credentials, no Referer leave unencrypted.
@@ -109,9 +112,26 @@ bool Request::Send(const char* headers) {
             if (!StartHop(next, false, sameOrigin)) return false;
             continue;
         }
-        if (done_) return false;
-        WaitForActivity();
+        if (hop->done()) return false;
+        hop->Wait([&] { return hop->headersDone() || hop->done() || IsClosed(); },
+                  std::chrono::milliseconds(1000));
     }
+}
+
+// Worker thread. A proxy that could not be reached is NoConnect, one that refused
+// the tunnel answers with its status; every other failure is the request's.
+unsigned long Request::SendFailure() const {
+    // What the network thread saw when the hop's transfer ended, if it did.
+    const bool done = hop_ != nullptr && hop_->done();
+    const unsigned long proxyCode =
+        ProxyFailure(done ? hop_->connectCode() : 0, done ? hop_->doneCode() : CURLE_OK, proxy_,
+                     curl_strnequal(currentUrl_.c_str(), "https:", 6));
+    return proxyCode != 0 ? proxyCode : RESULT_BAD_SEND_REQUEST;
+}
+
+unsigned long HttpSendFailure(VHINTERNET request) {
+    const Request* r = AsRequest(request);
+    return r != nullptr ? r->SendFailure() : RESULT_BAD_SEND_REQUEST;
 }
 
 bool HttpSendRequest(VHINTERNET request, const char* headers) {

@@ -82,7 +82,8 @@ VBRINDLEX::VBRINDLEX()
       totalSize(0),
       agent(kAgent),
       cookies(nullptr),
-      refererIsPage(0) {
+      refererIsPage(0),
+      speedLimit(0) {
     SetURL("");
 }
 

@@ -33,10 +33,11 @@ namespace {
 std::atomic<VBRINDLEX*> closeAtHeaders{nullptr};
 std::atomic<bool> stopAtHeaders{false};
 std::atomic<int> closedAtHeaders{0};
+std::atomic<int> standInsDone{0};
 
 }  // namespace
 
-// Called on the fetch's worker, inside libcurl's header callback.
+// Called on the library's network thread, inside libcurl's header callback.
 extern "C" CURLcode curl_easy_getinfo(CURL* curl, CURLINFO info, ...) {
     va_list args;
     va_start(args, info);
@@ -53,6 +54,7 @@ extern "C" CURLcode curl_easy_getinfo(CURL* curl, CURLINFO info, ...) {
                 std::this_thread::sleep_for(std::chrono::milliseconds(1));
             }
             if (t->requestHandle.load() == nullptr) ++closedAtHeaders;
+            ++standInsDone;
         }
     }
     return real(curl, info, out);
@@ -78,10 +80,18 @@ TEST(HeadersOnAClosedHandle, LeaveThePartialFileAndFlags) {
         t.SetDataReceptor(reinterpret_cast<std::uintptr_t>(out.c_str()));
         brindlex::seams::watchPeriodMs = c.stop ? brindlex::seams::kWatchPeriodMs : 500;
         const int closedBefore = closedAtHeaders.load();
+        const int standInsBefore = standInsDone.load();
         stopAtHeaders = c.stop;
         closeAtHeaders = &t;
         ASSERT_NE(t.GoAsync(), nullptr);
         ASSERT_EQ(VWait(t.thread, 20000), VWAIT_SIGNALLED);
+        // The headers come in on the library's network thread, which may still be
+        // in the stand-in when the run has ended: wait for it, as it reads `t`.
+        const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(15);
+        while (standInsDone.load() == standInsBefore &&
+               std::chrono::steady_clock::now() < deadline) {
+            std::this_thread::sleep_for(std::chrono::milliseconds(1));
+        }
         brindlex::seams::watchPeriodMs = brindlex::seams::kWatchPeriodMs;
         closeAtHeaders = nullptr;
 

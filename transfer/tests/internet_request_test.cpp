@@ -95,12 +95,13 @@ TEST(InternetRequest, SendsExactlyOneRefererLine) {
     }
 }
 
-TEST(InternetRequest, IgnoresProxiesFromTheEnvironment) {
+TEST(InternetRequest, TheNoneProxySettingIgnoresTheEnvironment) {
     TestServer server;
     server.Set("/f", Text("direct"));
     // Nothing listens on port 1: a request sent through these proxies would fail.
     const char* const names[] = {"http_proxy", "HTTPS_PROXY", "ALL_PROXY", "all_proxy"};
     for (const char* name : names) setenv(name, "http://127.0.0.1:1", 1);
+    VSetProxy(PROXY_NONE, nullptr, 0, nullptr, nullptr);
     bool sent = false;
     std::string body;
     {
@@ -108,6 +109,7 @@ TEST(InternetRequest, IgnoresProxiesFromTheEnvironment) {
         sent = HttpSendRequest(h.request, "") && h.ReadAll(&body);
     }
     for (const char* name : names) unsetenv(name);
+    VSetProxy(PROXY_FROM_ENVIRONMENT, nullptr, 0, nullptr, nullptr);
     EXPECT_TRUE(sent);
     EXPECT_EQ(body, "direct");
     EXPECT_EQ(server.Requests().size(), 1u);

@@ -108,6 +108,16 @@ TEST(StopStress, EveryStopEndsItsRunPromptly) {
         server.Url("/stall"),
         server.Url("/flow"),
     };
+    // The library's network thread holds a wake-up pipe for the life of the
+    // process: one run starts it before the count.
+    {
+        const vtest::TempDir warmDir;
+        const std::string warmOut = warmDir / "warm";
+        VBRINDLEX warm;
+        warm.SetURL(server.Url("/warm").c_str());  // a quick 404
+        warm.SetDataReceptor(reinterpret_cast<std::uintptr_t>(warmOut.c_str()));
+        warm.Go();
+    }
     const int descriptorsBefore = OpenDescriptors();
 
     std::size_t headerRequests = 0;

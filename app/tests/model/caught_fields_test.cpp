@@ -6,6 +6,7 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include <filesystem>
 #include <string>
 
 #include "model_fixture.h"
@@ -16,7 +17,21 @@ using modeltest::AddJob;
 using modeltest::Jobs;
 using modeltest::ReadFile;
 
-class CaughtFieldsTest : public modeltest::ModelTest {};
+// New names are made free against the current folder: the test's own, so that no
+// file of an earlier run numbers them.
+class CaughtFieldsTest : public modeltest::ModelTest {
+protected:
+    void SetUp() override {
+        ModelTest::SetUp();
+        start_ = std::filesystem::current_path();
+        std::filesystem::current_path(dir_.Path());
+    }
+    void TearDown() override {
+        ModelTest::TearDown();
+        std::filesystem::current_path(start_);
+    }
+    std::filesystem::path start_;
+};
 
 const CaughtFields kFields{
     "http://h/page", "Browser/1.0", {"h\tFALSE\t/\tFALSE\t0\ts\t1", "h\tTRUE\t/\tTRUE\t0\tt\t2"}};

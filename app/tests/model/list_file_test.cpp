@@ -127,6 +127,18 @@ TEST_F(ListFileTest, LongFieldsAreCutAndPutTheRestOutOfStep) {
               (Fields{{"u", name259}, {"\n", " "}}));
 }
 
+TEST_F(ListFileTest, LongestUrlComesBackWholeEvenWhenEveryByteWasAQuote) {
+    for (const char fill : {'u', '"'}) {
+        AddJob("http://h/" + std::string(kLongestUrl - 9, fill), "f");
+        SaveJobList();
+        const std::string expected = UrlWithoutQuotes(jobList->url);
+        modeltest::DestroyAllJobs();
+        LoadJobList();
+        EXPECT_EQ(JobFields(), (Fields{{expected, "f"}})) << fill;
+        modeltest::DestroyAllJobs();
+    }
+}
+
 TEST_F(ListFileTest, LoadAppendsAfterExistingJobs) {
     AddJob("first", "1");
     modeltest::WriteFile(listPath, "\"second\" \"2\"\n");

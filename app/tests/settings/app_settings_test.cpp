@@ -8,6 +8,7 @@
 #include <string>
 
 #include "job_queue.h"
+#include "network_settings.h"
 #include "profile_file.h"
 #include "temp_folder.h"
 
@@ -22,6 +23,9 @@ protected:
         maxFiles = -7;
         maxTries = -7;
         for (int& width : colWidths) width = -7;
+        maxSpeed = -7;
+        proxyMode = proxyHost = proxyUser = proxyPassword = "stale";
+        proxyPort = -7;
     }
 
     TempFolder folder_;
@@ -31,7 +35,10 @@ const char kFiftyWidths[] =
     "32000000320000003200000032000000320000"
     "00FA";
 
-TEST_F(AppSettingsTest, FirstStartWithoutAFileGivesTheDefaultsAndWritesAllFourKeys) {
+const char kNetworkDefaults[] =
+    "MaxSpeed=0\nProxy=Environment\nProxyHost=\nProxyPort=0\nProxyUser=\nProxyPassword=\n";
+
+TEST_F(AppSettingsTest, FirstStartWithoutAFileGivesTheDefaultsAndWritesAllKeys) {
     LoadSettings();
     EXPECT_EQ(defPath, "");
     EXPECT_EQ(maxFiles, 1);
@@ -41,13 +48,14 @@ TEST_F(AppSettingsTest, FirstStartWithoutAFileGivesTheDefaultsAndWritesAllFourKe
     defPath = "/home/u/Desktop";  // what start-up puts there when the key was empty
     ASSERT_TRUE(SaveSettings());
     EXPECT_EQ(ReadBytes(iniPath), std::string("[Vantorel]\nColWidths=") + kFiftyWidths +
-                                      "\nDefPath=/home/u/Desktop\nMaxFiles=1\nMaxTries=5\n");
+                                      "\nDefPath=/home/u/Desktop\nMaxFiles=1\nMaxTries=5\n" +
+                                      kNetworkDefaults);
 }
 
 TEST_F(AppSettingsTest, EverySettingSurvivesARoundTrip) {
     defPath = " /srv/my downloads ";
     maxFiles = 32;
-    maxTries = -1;
+    maxTries = kMostTries;
     const int widths[kColumnCount] = {300, 0, -5, 65536, 2147483647};
     for (int i = 0; i < kColumnCount; ++i) colWidths[i] = widths[i];
     ASSERT_TRUE(SaveSettings());
@@ -56,7 +64,7 @@ TEST_F(AppSettingsTest, EverySettingSurvivesARoundTrip) {
     LoadSettings();
     EXPECT_EQ(defPath, " /srv/my downloads ");
     EXPECT_EQ(maxFiles, 32);
-    EXPECT_EQ(maxTries, -1);
+    EXPECT_EQ(maxTries, kMostTries);
     for (int i = 0; i < kColumnCount; ++i) EXPECT_EQ(colWidths[i], widths[i]) << i;
 }
 
@@ -84,7 +92,64 @@ TEST_F(AppSettingsTest, HandWrittenFileIsReadAndItsOtherLinesKept) {
               "ColWidths=" +
                   std::string(kFiftyWidths) +
                   "\n"
-                  "MaxTries=5\n");
+                  "MaxTries=5\n" +
+                  kNetworkDefaults);
+}
+
+TEST_F(AppSettingsTest, NetworkSettingsReadBackAndInvalidValuesTakeTheirDefaults) {
+    const struct {
+        const char* lines;
+        const char* mode;
+        int port;
+        int speed;
+    } cases[] = {
+        {"Proxy=Manual\nProxyHost=proxy.lan\nProxyPort=3128\nProxyUser=me\n"
+         "ProxyPassword=\" p w \"\nMaxSpeed=512\n",
+         kProxyManual, 3128, 512},
+        {"Proxy=None\nProxyPort=65535\n", kProxyNone, 65535, 0},
+        {"Proxy=manual\nProxyPort=65536\nMaxSpeed=-5\n", kProxyFromEnvironment, 0, 0},
+        {"Proxy=\nProxyPort=-1\nMaxSpeed=x\n", kProxyFromEnvironment, 0, 0},
+        {"ProxyPort=0\nMaxSpeed=99999999999\n", kProxyFromEnvironment, 0, 2147483647},
+    };
+    for (const auto& c : cases) {
+        SetUp();
+        WriteBytes(iniPath, std::string("[Vantorel]\n") + c.lines);
+        LoadSettings();
+        EXPECT_EQ(proxyMode, c.mode) << c.lines;
+        EXPECT_EQ(proxyPort, c.port) << c.lines;
+        EXPECT_EQ(maxSpeed, c.speed) << c.lines;
+    }
+    // The first case's texts, the password with its blanks, survive a save.
+    SetUp();
+    WriteBytes(iniPath, std::string("[Vantorel]\n") + cases[0].lines);
+    LoadSettings();
+    ASSERT_TRUE(SaveSettings());
+    SetUp();
+    LoadSettings();
+    EXPECT_EQ(proxyHost, "proxy.lan");
+    EXPECT_EQ(proxyUser, "me");
+    EXPECT_EQ(proxyPassword, " p w ");
+    EXPECT_EQ(maxSpeed, 512);
+}
+
+TEST_F(AppSettingsTest, LimitsPastTheirRangeAreBroughtIntoIt) {
+    struct Case {
+        const char* text;
+        int files;  // kMostFiles is 100, kMostTries 1000
+        int tries;
+    };
+    const Case cases[] = {
+        {"MaxFiles=99999999999999\nMaxTries=99999999999999\n", 100, 1000},
+        {"MaxFiles=101\nMaxTries=1001\n", 100, 1000},
+        {"MaxFiles=100\nMaxTries=1000\n", 100, 1000},
+        {"MaxFiles=-1\nMaxTries=-2147483648\n", 0, 0},  // as an older version wrote them
+    };
+    for (const Case& c : cases) {
+        WriteBytes(iniPath, std::string("[Vantorel]\n") + c.text);
+        LoadSettings();
+        EXPECT_EQ(maxFiles, c.files) << c.text;
+        EXPECT_EQ(maxTries, c.tries) << c.text;
+    }
 }
 
 TEST_F(AppSettingsTest, ColumnWidthsThatCannotBeReadAreFiftyEach) {
@@ -114,14 +179,14 @@ TEST_F(AppSettingsTest, SavingOverAHostileFileLoadsBackWhatWasSaved) {
         LoadSettings();  // must not crash; the values are whatever the bytes say
         defPath = "/d" + std::to_string(round);
         maxFiles = round;
-        maxTries = -round;
+        maxTries = round * 10;  // within 0..kMostTries, as loading keeps it
         for (int i = 0; i < kColumnCount; ++i) colWidths[i] = round * 7 + i;
         ASSERT_TRUE(SaveSettings()) << round;
         SetUp();
         LoadSettings();
         ASSERT_EQ(defPath, "/d" + std::to_string(round));
         ASSERT_EQ(maxFiles, round);
-        ASSERT_EQ(maxTries, -round);
+        ASSERT_EQ(maxTries, round * 10);
         for (int i = 0; i < kColumnCount; ++i) ASSERT_EQ(colWidths[i], round * 7 + i) << round;
     }
 }

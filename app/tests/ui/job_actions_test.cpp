@@ -8,17 +8,20 @@
 #include <QClipboard>
 #include <QDir>
 #include <QGuiApplication>
+#include <QInputDialog>
 #include <QKeySequence>
 #include <QMap>
 #include <QMenu>
 #include <QStringList>
 #include <QTreeWidget>
 #include <QUrl>
+#include <new>
 
 #include "desktop_notice.h"
 #include "job_control.h"
 #include "job_view.h"
 #include "main_window.h"
+#include "modal_driver.h"
 #include "queue_checks.h"
 #include "test_server.h"
 #include "ui_fixture.h"
@@ -186,12 +189,14 @@ TEST_F(JobActionsTest, OpenFileOpenFolderAndCopyUrlActOnTheSelectedRows) {
 
     window.jobView()->topLevelItem(1)->setSelected(true);
     QStringList enabled = Choose(window, 1, "Open file");
-    EXPECT_EQ(enabled, QStringList({"Delete", "Pause", "Open folder", "Copy URL"}));
+    EXPECT_EQ(enabled,
+              QStringList({"Delete", "Pause", "Speed limit\u2026", "Open folder", "Copy URL"}));
     EXPECT_TRUE(opened.isEmpty());  // only a Done download is opened
 
     window.jobView()->topLevelItem(0)->setSelected(true);
     enabled = Choose(window, 0, "Open file");
-    EXPECT_EQ(enabled, QStringList({"Delete", "Pause", "Open file", "Open folder", "Copy URL"}));
+    EXPECT_EQ(enabled, QStringList({"Delete", "Pause", "Speed limit\u2026", "Open file",
+                                    "Open folder", "Copy URL"}));
     EXPECT_EQ(opened, QList<QUrl>({QUrl::fromLocalFile(folder + "/a.bin")}));
 
     opened.clear();
@@ -211,6 +216,62 @@ TEST_F(JobActionsTest, NoticeShowsAFileNameAsTextNotMarkup) {
     EXPECT_EQ(call.arguments()[0].toString(), "Vantorel");
     EXPECT_EQ(call.arguments()[4].toString(), "a&amp;b &lt;i&gt;.bin");
     EXPECT_EQ(call.arguments()[7].toInt(), -1);
+}
+
+TEST_F(JobActionsTest, SpeedLimitFromThePopupHoldsThatDownloadAloneAtOnce) {
+    constexpr std::uint64_t kSize = 1 << 20;
+    TestServer server;
+    server.Set("/f.bin", Route{.size = kSize});
+    DownloadJob* job = AddJob(server.Url("/f.bin"), "f.bin");
+    MainWindow window;
+    maxFiles = 0;  // the limit is set before the run starts
+    Start(window);
+    WhenModal<QInputDialog>([](QInputDialog* dialog) {
+        EXPECT_EQ(dialog->intValue(), 0);
+        dialog->setIntValue(16);
+        dialog->accept();
+    });
+    EXPECT_TRUE(Choose(window, 0, "Speed limit\u2026").contains("Speed limit\u2026"));
+    EXPECT_EQ(job->speedLimit.load(), 16u * 1024);
+    maxFiles = 1;
+    StartJobs();
+    QTest::qWait(1000);
+    EXPECT_LT(LengthOf(dir / "f.bin"), 48u * 1024);  // 16 KiB/s, not the whole MiB
+    // Taken away, it applies to the run in progress.
+    JobActions::SetSpeedLimit({job}, 0);
+    EXPECT_TRUE(LoopUntil([&] { return job->status == STATUS_DONE; }));
+}
+
+TEST_F(JobActionsTest, PopupNeverActsOnANewJobAtADeletedOnesAddress) {
+    maxFiles = 0;
+    for (const QString entry : {"Delete", "Pause"}) {
+        SCOPED_TRACE(entry.toStdString());
+        DownloadJob* old = AddJob("http://127.0.0.1:9/old", "old.bin");
+        MainWindow window;
+        Start(window);
+        window.runJobMenu = [&](QMenu& menu, const QPoint&) -> QAction* {
+            // While the popup is open its job goes and a new one is made in the
+            // same memory: the queue, its list taken away by hand, forgets the old
+            // one, whose storage then holds a job built afresh.
+            jobList = nullptr;
+            old->~DownloadJob();
+            new (old) DownloadJob();
+            old->SetURL("http://127.0.0.1:9/new");
+            SetJobFileName(old, "new.bin");
+            AppendJob(old);
+            FillJobView(&window);
+            for (QAction* action : menu.actions()) {
+                if (action->text() == entry) return action;
+            }
+            return nullptr;
+        };
+        QTreeWidget* view = window.jobView();
+        window.ShowJobMenu(view->visualItemRect(view->topLevelItem(0)).center());
+        ASSERT_EQ(jobList, old);
+        EXPECT_STREQ(jobList->url, "http://127.0.0.1:9/new");
+        EXPECT_EQ(jobList->paused, kNotPaused);
+        RemoveJob(old);
+    }
 }
 
 }  // namespace

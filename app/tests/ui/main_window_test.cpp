@@ -10,6 +10,8 @@
 #include <QTimer>
 #include <QTreeWidget>
 
+#include "job_view.h"
+#include "list_file.h"
 #include "ui_fixture.h"
 
 namespace vtest {
@@ -87,6 +89,19 @@ TEST_F(MainWindowTest, ShutdownSignalClosesAnOpenDialogThenTheWindow) {
     EXPECT_FALSE(window.isVisible());
     EXPECT_EQ(loopEnds, 1);
     EXPECT_EQ(colWidths[2], 140);
+}
+
+TEST_F(MainWindowTest, UrlsFromOutsideAreQueuedWithOneSaveUnderFreeNames) {
+    maxFiles = 0;
+    MainWindow window;
+    Show(window);
+    const unsigned long long saves = JobListSaveCount();
+    window.AddUrlsFromOutside(
+        {"http://127.0.0.1:9/a.bin", "http://127.0.0.1:9/b.bin", "http://127.0.0.1:9/a.bin"});
+    EXPECT_EQ(JobListSaveCount(), saves + 1);
+    QTreeWidget* view = window.jobView();
+    ASSERT_EQ(view->topLevelItemCount(), 3);
+    EXPECT_EQ(view->topLevelItem(2)->text(kFileColumn), "a (1).bin");
 }
 
 }  // namespace

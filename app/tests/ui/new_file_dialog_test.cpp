@@ -12,6 +12,7 @@
 #include "concat.h"
 #include "dialog_layout.h"
 #include "dialogs.h"
+#include "file_name_chars.h"
 #include "main_window.h"
 #include "modal_driver.h"
 #include "test_server.h"
@@ -59,7 +60,7 @@ TEST_F(NewFileDialogTest, FormMatchesTheTemplate) {
         ASSERT_NE(label->buddy(), nullptr);
         EXPECT_EQ(label->buddy()->objectName(), c.buddy);
     }
-    EXPECT_EQ(UrlBox(dialog)->maxLength(), 1023);
+    EXPECT_GT(UrlBox(dialog)->maxLength(), static_cast<int>(kLongestUrl));
     EXPECT_EQ(FileBox(dialog)->maxLength(), 1023);
     EXPECT_EQ(Button(dialog, "okButton")->text(), "&OK");
     EXPECT_TRUE(Button(dialog, "okButton")->isDefault());
@@ -203,20 +204,51 @@ TEST_F(NewFileDialogTest, UrlOfFiveCharactersIsRefusedAndSixAccepted) {
     EXPECT_STREQ(jobList->fileName, "keep.me");
 }
 
-TEST_F(NewFileDialogTest, OverlongTextIsReadLikeTheFixedBuffer) {
+TEST_F(NewFileDialogTest, UrlsUpTo8KiBAreTakenWholeAndLongerOnesRefused) {
     maxFiles = 0;
-    NewFileDialog dialog(nullptr);
-    dialog.show();
-    // The box holds 1023 characters (how a cut never splits one: CutDialogText's
-    // test); a name the file system can take is stored whole.
-    UrlBox(dialog)->setText("http://" + QString(2000, QChar(u'u')));
-    EXPECT_EQ(UrlBox(dialog)->text().size(), 1023);
-    FileBox(dialog)->setText(QString(127, QChar(u'\u00E9')));
-    QTest::mouseClick(Button(dialog, "okButton"), Qt::LeftButton);
-    ASSERT_NE(jobList, nullptr);
-    EXPECT_EQ(std::string(jobList->url).size(), 1023u);
-    // 127 characters of two bytes, each byte replaced by '-'.
-    EXPECT_EQ(std::string(jobList->fileName), std::string(254, '-'));
+    auto link = [](std::size_t bytes) {
+        return "http://h/" + std::string(bytes - 9 - 10, 'a') + "/video.mp4";
+    };
+    struct Case {
+        std::string url;
+        QString typedName;  // typed after the URL; empty keeps the proposal
+        std::string storedName;
+        bool refused;
+    };
+    const Case cases[] = {
+        {link(1236), "", "video.mp4", false},
+        {link(kLongestUrl), "", "video (1).mp4", false},  // the name is taken by then
+        // A name the file system can take is stored whole, cleaned: 127 characters
+        // of two bytes, each byte replaced by '-'.
+        {link(2000), QString(127, QChar(u'\u00E9')), std::string(254, '-'), false},
+        {link(kLongestUrl + 1), "", "", true},
+        {link(20000), "", "", true},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.url.size());
+        NewFileDialog dialog(nullptr);
+        dialog.show();
+        UrlBox(dialog)->setText(QString::fromStdString(c.url));
+        EXPECT_EQ(UrlBox(dialog)->text().toStdString(), c.url);
+        EXPECT_EQ(FileBox(dialog)->text(), "video.mp4");  // proposed from the whole URL
+        if (!c.typedName.isEmpty()) FileBox(dialog)->setText(c.typedName);
+        std::shared_ptr<SeenMessage> seen = c.refused ? AnswerNextMessage() : nullptr;
+        const int before = JobCount();
+        QTest::mouseClick(Button(dialog, "okButton"), Qt::LeftButton);
+        if (c.refused) {
+            ASSERT_TRUE(seen->seen);
+            EXPECT_EQ(seen->text, "URL too long!");
+            EXPECT_EQ(seen->caption, "Vantorel 1.2");
+            EXPECT_TRUE(dialog.isVisible());
+            EXPECT_EQ(JobCount(), before);
+            continue;
+        }
+        ASSERT_EQ(JobCount(), before + 1);
+        DownloadJob* last = jobList;
+        while (last->next != nullptr) last = last->next;
+        EXPECT_EQ(std::string(last->url), c.url);
+        EXPECT_EQ(std::string(last->fileName), c.storedName);
+    }
 }
 
 TEST_F(NewFileDialogTest, NameTheFileSystemRefusesIsRefusedAndNoQuoteIsStored) {

@@ -1,8 +1,10 @@
 // Preferences: its form, the values shown, the digits-only number boxes, the
-// refused folder, the values taken, and the scheduler run on OK.
+// refused folder, the values taken, the speed and proxy rows, and the scheduler
+// run on OK.
 #include "preferences_dialog.h"
 
 #include <QClipboard>
+#include <QComboBox>
 #include <QGuiApplication>
 #include <QLabel>
 #include <QLineEdit>
@@ -18,6 +20,7 @@
 #include "dialogs.h"
 #include "job_view.h"
 #include "main_window.h"
+#include "network_settings.h"
 #include "modal_driver.h"
 #include "test_server.h"
 #include "ui_fixture.h"
@@ -68,6 +71,12 @@ TEST_F(PreferencesDialogTest, FormMatchesTheTemplate) {
         {"maxFilesLabel", "&Max Simultaneous Files:", "maxFilesEdit", true},
         {"maxTriesLabel", "Max &Tries for failures:", "maxTriesEdit", true},
         {"folderLabel", "&Default Save Location:", "folderEdit", false},
+        {"maxSpeedLabel", "Max download &speed (KiB/s):", "maxSpeedEdit", true},
+        {"proxyLabel", "Pro&xy:", "proxyCombo", true},
+        {"proxyHostLabel", "&Host:", "proxyHostEdit", true},
+        {"proxyPortLabel", "&Port:", "proxyPortEdit", true},
+        {"proxyUserLabel", "&User:", "proxyUserEdit", true},
+        {"proxyPasswordLabel", "Pass&word:", "proxyPasswordEdit", true},
     };
     for (const LabelCase& c : labels) {
         auto* label = dialog.findChild<QLabel*>(c.label);
@@ -85,19 +94,21 @@ TEST_F(PreferencesDialogTest, FormMatchesTheTemplate) {
 
     std::vector<QString> order;
     QWidget* widget = Box(dialog, "maxFilesEdit");
-    for (int i = 0; i < 5; ++i, widget = widget->nextInFocusChain()) {
+    for (int i = 0; i < 11; ++i, widget = widget->nextInFocusChain()) {
         while (widget->focusPolicy() == Qt::NoFocus) widget = widget->nextInFocusChain();
         order.push_back(widget->objectName());
     }
-    EXPECT_EQ(order, (std::vector<QString>{"maxFilesEdit", "maxTriesEdit", "folderEdit", "okButton",
-                                           "cancelButton"}));
+    EXPECT_EQ(order, (std::vector<QString>{"maxFilesEdit", "maxTriesEdit", "folderEdit",
+                                           "maxSpeedEdit", "proxyCombo", "proxyHostEdit",
+                                           "proxyPortEdit", "proxyUserEdit", "proxyPasswordEdit",
+                                           "okButton", "cancelButton"}));
 
     const QSize base = DialogBaseUnits(dialog.font());
-    EXPECT_EQ(dialog.size(), DialogUnitsToPixels(QRect(0, 0, 186, 95), base).size());
+    EXPECT_EQ(dialog.size(), DialogUnitsToPixels(QRect(0, 0, 186, 195), base).size());
     EXPECT_EQ(Box(dialog, "maxTriesEdit")->geometry(),
               DialogUnitsToPixels(QRect(101, 23, 37, 12), base));
     EXPECT_EQ(dialog.findChild<QPushButton*>("cancelButton")->geometry(),
-              DialogUnitsToPixels(QRect(76, 74, 50, 14), base));
+              DialogUnitsToPixels(QRect(76, 176, 50, 14), base));
     EXPECT_EQ(dialog.pos(), window.centralWidget()->mapToGlobal(QPoint(0, 0)));
 }
 
@@ -190,8 +201,8 @@ TEST_F(PreferencesDialogTest, OkTakesTheValuesAsTyped) {
     };
     const Case cases[] = {
         {dir / "sub", "3", "0", dir / "sub", 3, 0},
-        {"deeper", "2147483648", "", dir / "sub/deeper", INT_MIN, 0},
-        {"..", "4294967295", "4294967296", dir / "sub", -1, 0},
+        {"deeper", "100", "", dir / "sub/deeper", 100, 0},
+        {"..", "0", "1000", dir / "sub", 0, 1000},
         {dir.path(), "007", "12", dir.path(), 7, 12},
     };
     maxFiles = 0;  // so no run starts; the scheduler is tested below
@@ -208,6 +219,107 @@ TEST_F(PreferencesDialogTest, OkTakesTheValuesAsTyped) {
         EXPECT_EQ(maxFiles, c.files) << c.maxFilesText;
         EXPECT_EQ(maxTries, c.tries) << c.maxTriesText;
         EXPECT_EQ(std::filesystem::current_path(), std::filesystem::path(c.current));
+    }
+}
+
+TEST_F(PreferencesDialogTest, SpeedAndProxyRowsShowTheSettingsAndOkHandsThemToTheLibrary) {
+    maxFiles = 0;
+    maxSpeed = 64;
+    proxyMode = kProxyManual;
+    proxyHost = "proxy.lan";
+    proxyPort = 3128;
+    proxyUser = "me";
+    proxyPassword = "pw";
+    {
+        PreferencesDialog dialog(nullptr);
+        EXPECT_EQ(Box(dialog, "maxSpeedEdit")->text(), "64");
+        auto* combo = dialog.findChild<QComboBox*>("proxyCombo");
+        ASSERT_NE(combo, nullptr);
+        EXPECT_EQ(combo->currentText(), "Manual");
+        EXPECT_EQ(combo->itemText(0), "From the environment");
+        EXPECT_EQ(combo->itemText(1), "None");
+        EXPECT_EQ(Box(dialog, "proxyPortEdit")->text(), "3128");
+        EXPECT_EQ(Box(dialog, "proxyPasswordEdit")->echoMode(), QLineEdit::Password);
+        EXPECT_TRUE(Box(dialog, "proxyHostEdit")->isEnabled());
+        // The manual proxy's boxes count only for Manual.
+        combo->setCurrentIndex(1);
+        EXPECT_FALSE(Box(dialog, "proxyHostEdit")->isEnabled());
+        dialog.reject();
+    }
+    EXPECT_EQ(VGetSpeedLimit(), 0u);  // nothing taken on Cancel
+
+    const struct {
+        int choice;
+        const char* speed;
+        const char* port;
+        const char* mode;
+        int speedKiB;
+        int portNumber;
+    } cases[] = {
+        {0, "2048", "8080", kProxyFromEnvironment, 2048, 8080},
+        {2, "", "65536", kProxyManual, 0, 0},
+        {1, "0", "1", kProxyNone, 0, 1},
+    };
+    for (const auto& c : cases) {
+        PreferencesDialog dialog(nullptr);
+        dialog.show();
+        Box(dialog, "folderEdit")->setText(QString::fromStdString(dir.path()));
+        dialog.findChild<QComboBox*>("proxyCombo")->setCurrentIndex(c.choice);
+        Box(dialog, "maxSpeedEdit")->setText(c.speed);
+        Box(dialog, "proxyPortEdit")->setText(c.port);
+        Box(dialog, "proxyHostEdit")->setText(" other.lan ");
+        ClickOk(dialog);
+        EXPECT_EQ(dialog.result(), 1);
+        EXPECT_EQ(proxyMode, c.mode);
+        EXPECT_EQ(maxSpeed, c.speedKiB);
+        EXPECT_EQ(proxyPort, c.portNumber);
+        EXPECT_EQ(proxyHost, "other.lan");
+        EXPECT_EQ(proxyPassword, "pw");
+        // The limit reaches the library at once.
+        EXPECT_EQ(VGetSpeedLimit(), static_cast<std::uint64_t>(c.speedKiB) * 1024);
+    }
+    maxSpeed = 0;
+    proxyMode = kProxyFromEnvironment;
+    proxyHost = proxyUser = proxyPassword = "";
+    proxyPort = 0;
+    ApplyNetworkSettings();
+}
+
+TEST_F(PreferencesDialogTest, LimitsPastTheirLargestValueAreRefusedAndNothingChanges) {
+    std::filesystem::create_directory(dir / "other");
+    defPath = dir.path();
+    maxFiles = 2;
+    maxTries = 4;
+    const std::filesystem::path before = std::filesystem::current_path();
+    struct Case {
+        const char* files;
+        const char* tries;
+        const char* message;
+    };
+    const Case cases[] = {
+        {"99999999999999", "5", "At most 100 files at once!"},
+        {"101", "5", "At most 100 files at once!"},
+        {"4294967296", "5", "At most 100 files at once!"},
+        {"3", "1001", "At most 1000 tries!"},
+        {"3", "2147483648", "At most 1000 tries!"},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.files + std::string(" ") + c.tries);
+        PreferencesDialog dialog(nullptr);
+        dialog.show();
+        Box(dialog, "folderEdit")->setText(QString::fromStdString(dir / "other"));
+        Box(dialog, "maxFilesEdit")->setText(c.files);
+        Box(dialog, "maxTriesEdit")->setText(c.tries);
+        std::shared_ptr<SeenMessage> seen = AnswerNextMessage();
+        ClickOk(dialog);
+        ASSERT_TRUE(seen->seen);
+        EXPECT_EQ(seen->text, c.message);
+        EXPECT_EQ(seen->caption, "Vantorel 1.2");
+        EXPECT_TRUE(dialog.isVisible());
+        EXPECT_EQ(maxFiles, 2);
+        EXPECT_EQ(maxTries, 4);
+        EXPECT_EQ(defPath, dir.path());
+        EXPECT_EQ(std::filesystem::current_path(), before);
     }
 }
 

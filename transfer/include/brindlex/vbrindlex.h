@@ -6,12 +6,12 @@
 // worker thread (the fetch). Each function below says which of them calls it.
 //
 // Memory order, the one rule for every member shared between these threads: a
-// member holding a value (flags, received, result, status, totalSize) is read and
-// written with memory_order_relaxed, on every thread. Each is one word read whole,
-// and none says anything about another: the owner may see status and totalSize
-// from slightly different moments. A member holding a pointer another thread
-// follows (the three internet handles) is stored with release and taken with
-// acquire. Any other ordering comes from the handles: signalling a VHANDLE is a
+// member holding a value (flags, received, result, status, totalSize, speedLimit)
+// is read and written with memory_order_relaxed, on every thread. Each is one word
+// read whole, and none says anything about another: the owner may see status and
+// totalSize from slightly different moments. A member holding a pointer another
+// thread follows (the three internet handles) is stored with release and taken
+// with acquire. Any other ordering comes from the handles: signalling a VHANDLE is a
 // release and seeing it signalled an acquire, so once `thread` is seen signalled,
 // result, the final status and everything else the run wrote are in place. The
 // plain members (dataReceptor, url, referer, agent) are set before a run starts
@@ -59,6 +59,37 @@ constexpr unsigned long RESULT_TIMEOUT = 13;
 // A byte count the server did not give: all bits set.
 constexpr std::uint64_t SIZE_UNKNOWN = ~std::uint64_t{0};
 
+// Process-wide network settings, for every object of the process.
+//
+// Threads: any thread may call these at any time; they take a lock of their own,
+// never one a transfer holds while it waits. The program calls them from its
+// user-interface thread.
+
+// Which proxy the requests go through.
+enum VPROXY_MODE : int {
+    // As the curl command line: http_proxy, HTTPS_PROXY / https_proxy, ALL_PROXY /
+    // all_proxy and NO_PROXY / no_proxy decide (the default).
+    PROXY_FROM_ENVIRONMENT = 0,
+    // Always a direct connection, whatever the environment says.
+    PROXY_NONE = 1,
+    // The HTTP proxy at host:port (HTTPS goes through it with CONNECT), with an
+    // optional user name and password that only the proxy ever gets. NO_PROXY /
+    // no_proxy still name the hosts reached directly. A host that is empty or a
+    // port that is 0 never falls back to a direct connection: the attempt ends
+    // with RESULT_NO_CONNECT.
+    PROXY_MANUAL = 2,
+};
+// Each attempt takes the setting as it stands when its request is made, for all
+// its redirect hops; attempts in progress keep theirs. An unknown mode counts as
+// PROXY_FROM_ENVIRONMENT; null texts as "". The texts are copied.
+void VSetProxy(int mode, const char* host, unsigned port, const char* user, const char* password);
+
+// The most all runs of the process together may write to their files, in bytes
+// per second; 0 (the default) for no limit. Shared fairly among the runs that
+// are receiving, and applied at once, to runs in progress too.
+void VSetSpeedLimit(std::uint64_t bytesPerSecond);
+std::uint64_t VGetSpeedLimit();
+
 class VBRINDLEX {
 public:
     // Written by the worker, closed by the run thread: null outside a run.
@@ -93,6 +124,11 @@ public:
     // Nonzero: the first request's Referer is `referer` (the page the download
     // was started from) instead of the URL itself. 0 after construction.
     int refererIsPage;
+    // The most this object's runs may write to the file, in bytes per second; 0
+    // (after construction) for no limit of its own. Any thread may change it at
+    // any time, also during a run, which follows the new value at once. It holds
+    // within the process-wide VSetSpeedLimit, never beyond it.
+    std::atomic<std::uint64_t> speedLimit;
 
     VBRINDLEX();
     // Releases the strings and the handles; never waits for a run, so the owner

@@ -1,0 +1,161 @@
+#include "transfer_hop.h"
+
+#include <algorithm>
+#include <cstring>
+#include <new>
+
+namespace brindlex::net {
+
+namespace {
+
+std::string_view Trim(std::string_view text) {
+    const char* kSpace = " \t\r\n";
+    const auto first = text.find_first_not_of(kSpace);
+    if (first == std::string_view::npos) return {};
+    const auto last = text.find_last_not_of(kSpace);
+    return text.substr(first, last - first + 1);
+}
+
+}  // namespace
+
+Hop::Hop(CURL* easy, curl_slist* headerList)
+    : easy_(easy), headerList_(headerList), ring_(new (std::nothrow) char[kRingSize]) {}
+
+// The last holder: the easy handle is in no multi handle any more.
+Hop::~Hop() {
+    if (easy_ != nullptr) curl_easy_cleanup(easy_);
+    curl_slist_free_all(headerList_);
+}
+
+void Hop::Notify() {
+    if (!waiting_.load()) return;
+    std::lock_guard lock(mutex_);
+    wake_.notify_one();
+}
+
+// Network thread, inside libcurl. Takes the whole chunk or pauses the transfer:
+// libcurl hands a paused chunk over again when it is resumed.
+std::size_t Hop::OnBody(char* data, std::size_t size, std::size_t count, void* self) {
+    auto* hop = static_cast<Hop*>(self);
+    const std::size_t n = size * count;
+    if (hop->ring_ == nullptr || n > kRingSize) return 0;  // fails the transfer
+    const std::size_t tail = hop->tail_.load(std::memory_order_relaxed);
+    const std::size_t used = tail - hop->head_.load(std::memory_order_acquire);
+    if (kRingSize - used < n) {
+        hop->paused_.store(true);
+        hop->Notify();
+        return CURL_WRITEFUNC_PAUSE;
+    }
+    const std::size_t at = tail & (kRingSize - 1);
+    const std::size_t first = std::min(n, kRingSize - at);
+    std::memcpy(hop->ring_.get() + at, data, first);
+    std::memcpy(hop->ring_.get(), data + first, n - first);
+    hop->tail_.store(tail + n);
+    hop->Notify();
+    return n;
+}
+
+// Worker thread.
+std::size_t Hop::TakeBody(void* buf, std::size_t want) {
+    const std::size_t head = head_.load(std::memory_order_relaxed);
+    const std::size_t buffered = tail_.load(std::memory_order_acquire) - head;
+    const std::size_t n = std::min(want, buffered);
+    if (n == 0) return 0;
+    const std::size_t at = head & (kRingSize - 1);
+    const std::size_t first = std::min(n, kRingSize - at);
+    std::memcpy(buf, ring_.get() + at, first);
+    std::memcpy(static_cast<char*>(buf) + first, ring_.get(), n - first);
+    head_.store(head + n, std::memory_order_release);
+    return n;
+}
+
+bool Hop::TakeResume() {
+    if (!paused_.load()) return false;
+    const std::size_t used = tail_.load() - head_.load(std::memory_order_relaxed);
+    if (kRingSize - used < kResumeRoom && used != 0) return false;
+    return paused_.exchange(false);
+}
+
+// Network thread, inside libcurl.
+std::size_t Hop::OnHeader(char* data, std::size_t size, std::size_t count, void* self) {
+    const std::size_t n = size * count;
+    static_cast<Hop*>(self)->OnHeaderLine(std::string_view(data, n));
+    return n;
+}
+
+// libcurl passes the lines of every answer of the hop: interim 1xx answers come
+// before the real one, and a chunked body may end with trailer lines. Each status
+// line starts a new set; the empty line closing a non-1xx answer completes it.
+void Hop::OnHeaderLine(std::string_view line) {
+    if (headersDone_.load(std::memory_order_relaxed)) return;
+    // An old-style continuation line belongs to the header before it.
+    if (!line.empty() && (line.front() == ' ' || line.front() == '\t') && !headers_.empty()) {
+        const std::string_view more = Trim(line);
+        if (!more.empty()) headers_.back().second.append(" ").append(more);
+        return;
+    }
+    line = Trim(line.substr(0, line.find_first_of("\r\n")));
+    if (line.substr(0, 5) == "HTTP/") {
+        headers_.clear();
+        return;
+    }
+    if (line.empty()) {
+        long code = 0;
+        curl_easy_getinfo(easy_, CURLINFO_RESPONSE_CODE, &code);
+        if (code >= 200) {
+            status_ = code;
+            // libcurl's framing of the body is settled with the last header line.
+            curl_off_t framed = -1;
+            if (curl_easy_getinfo(easy_, CURLINFO_CONTENT_LENGTH_DOWNLOAD_T, &framed) == CURLE_OK) {
+                framedSize_ = framed;
+            }
+            // Every Set-Cookie line of the answer came before this empty line.
+            if (keepCookies_) ReadCookies();
+            headersDone_.store(true);
+            Notify();
+        }
+        return;
+    }
+    const auto colon = line.find(':');
+    if (colon == std::string_view::npos) return;
+    headers_.emplace_back(std::string(Trim(line.substr(0, colon))),
+                          std::string(Trim(line.substr(colon + 1))));
+}
+
+void Hop::ReadCookies() {
+    curl_slist* known = nullptr;
+    if (curl_easy_getinfo(easy_, CURLINFO_COOKIELIST, &known) != CURLE_OK) return;
+    for (curl_slist* item = known; item != nullptr; item = item->next) {
+        cookies_.emplace_back(item->data);
+    }
+    curl_slist_free_all(known);
+    cookiesRead_ = true;
+}
+
+void Hop::OnDone(CURLcode code) {
+    doneCode_ = code;
+    long connect = 0;
+    if (curl_easy_getinfo(easy_, CURLINFO_HTTP_CONNECTCODE, &connect) == CURLE_OK) {
+        connectCode_ = connect;
+    }
+    done_.store(true);
+    Notify();
+}
+
+void Hop::Abandon() {
+    abandoned_.store(true);
+    // Always under the lock: rare, and it must reach a worker about to wait.
+    std::lock_guard lock(mutex_);
+    wake_.notify_all();
+}
+
+void Hop::Wait(const std::function<bool()>& ready, std::chrono::milliseconds cap) {
+    std::unique_lock lock(mutex_);
+    waiting_.store(true);
+    if (!ready() && !abandoned_.load()) {
+        wake_.wait_for(lock, cap);
+    }
+    waiting_.store(false);
+}
+
+}  // namespace brindlex::net
