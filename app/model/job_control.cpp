@@ -88,8 +88,10 @@ const char* JobStatusText(DownloadJob* job) {
 namespace {
 
 // Appends the job New File would add, without saving or starting anything.
+// `prepare` (when given) gets the new job before it joins the queue.
 NewFileOutcome QueueNewFileJob(std::string_view url, std::string_view fileName,
-                               DownloadJob** added) {
+                               DownloadJob** added,
+                               const std::function<void(DownloadJob*)>& prepare) {
     if (DialogTextLength(url) < kShortestUrl) return kUrlTooShort;
     if (url.size() > kLongestUrl) return kUrlTooLong;
     // The name is one file in the save folder ('/' was replaced); numbered when
@@ -102,6 +104,7 @@ NewFileOutcome QueueNewFileJob(std::string_view url, std::string_view fileName,
     // and its run reports the problem in the list.
     job->SetURL(UrlWithoutQuotes(url).c_str());
     GiveClaimedName(job, claimed);
+    if (prepare) prepare(job);
     AppendJob(job);
     if (added != nullptr) *added = job;
     return kJobAdded;
@@ -109,8 +112,9 @@ NewFileOutcome QueueNewFileJob(std::string_view url, std::string_view fileName,
 
 }  // namespace
 
-NewFileOutcome AddNewFileJob(std::string_view url, std::string_view fileName, DownloadJob** added) {
-    const NewFileOutcome outcome = QueueNewFileJob(url, fileName, added);
+NewFileOutcome AddNewFileJob(std::string_view url, std::string_view fileName, DownloadJob** added,
+                             const std::function<void(DownloadJob*)>& prepare) {
+    const NewFileOutcome outcome = QueueNewFileJob(url, fileName, added, prepare);
     if (outcome != kJobAdded) return outcome;
     SaveJobList();
     StartJobs();
@@ -126,7 +130,8 @@ std::vector<NewFileOutcome> AddUrlsAsNewFiles(const std::vector<std::string>& ur
         // kLongestUrl is refused, not cut into another address.
         const std::string typed = CutDialogText(url, url.size());
         outcomes.push_back(
-            QueueNewFileJob(typed, CutDialogText(ProposeFileName(typed), kDialogTextMax), nullptr));
+            QueueNewFileJob(typed, CutDialogText(ProposeFileName(typed), kDialogTextMax), nullptr,
+                            nullptr));
         any = any || outcomes.back() == kJobAdded;
     }
     // A thousand URLs from one command line are one change of the queue: one

@@ -12,6 +12,7 @@
 // Threads: user-interface thread only, like the queue itself.
 #pragma once
 
+#include <functional>
 #include <string>
 #include <string_view>
 #include <vector>
@@ -74,9 +75,12 @@ enum NewFileOutcome : int {
 // than the file system allows adds nothing. A job for `url` (its double quotes
 // encoded, so every run asks for the address the list file keeps) saved under
 // that name is appended, the list file saved and the scheduler run; `added`
-// (when not null) receives it. The texts are taken as they are.
+// (when not null) receives it. The texts are taken as they are. `prepare` (when
+// given) gets the new job before it joins the queue, while no run can have
+// started.
 NewFileOutcome AddNewFileJob(std::string_view url, std::string_view fileName,
-                             DownloadJob** added = nullptr);
+                             DownloadJob** added = nullptr,
+                             const std::function<void(DownloadJob*)>& prepare = nullptr);
 
 // URLs handed over from outside, each queued exactly as New File with OK would
 // queue it after the URL was typed (the file name proposed from it), with one

@@ -7,6 +7,7 @@
 #include <new>
 
 #include "atomic_file.h"
+#include "caught_fields.h"
 #include "job_queue.h"
 #include "list_save.h"
 #include "pause_file.h"
@@ -67,6 +68,7 @@ void SaveJobList() {
     TakeOverListSaves();
     WriteFileAtomically(listPath, JobListBytes());
     SavePausedJobs();
+    SaveCaughtFields();
 }
 
 namespace {

@@ -6,6 +6,7 @@
 #include <utility>
 
 #include "atomic_file.h"
+#include "caught_fields.h"
 #include "list_file.h"
 #include "pause_file.h"
 
@@ -61,6 +62,8 @@ bool SaveJobListInBackground() {
         if (pausesChanged) WriteFileAtomically(pauseFile, pauses);
         writer.busy.store(false, std::memory_order_release);
     });
+    // Small (caught jobs only) and written here: it follows the same jobs.
+    SaveCaughtFields();
     return true;
 }
 

@@ -19,6 +19,7 @@
 #include "app_settings.h"
 #include "app_shutdown.h"
 #include "atomic_file.h"
+#include "caught_fields.h"
 #include "command_line.h"
 #include "instance_lock.h"
 #include "job_queue.h"
@@ -28,8 +29,8 @@
 #include "message_box.h"
 #include "network_settings.h"
 #include "pause_file.h"
-#include "state_paths.h"
 #include "shutdown_signals.h"
+#include "state_paths.h"
 #include "url_handoff.h"
 #include "vantorel_app.h"
 
@@ -96,8 +97,8 @@ int RunVantorel(int argc, char** argv) {
     // exists; they wait in the socket until the loop runs, and the window is
     // there by then. The sender waits for the answer.
     std::unique_ptr<MainWindow> window;
-    UrlHandoffServer handoff([&window](const std::vector<std::string>& handed) {
-        return window ? window->AddUrlsFromOutside(handed) : std::vector<NewFileOutcome>();
+    UrlHandoffServer handoff([&window](const std::vector<HandedDownload>& handed) {
+        return window ? window->AddDownloadsFromOutside(handed) : std::vector<NewFileOutcome>();
     });
     handoff.Listen(HandoffSocketName(listPath));
 
@@ -106,6 +107,7 @@ int RunVantorel(int argc, char** argv) {
     RemoveStaleTemporaries(listPath);
     RemoveStaleTemporaries(pausePath);
     RemoveStaleTemporaries(iniPath);
+    RemoveStaleTemporaries(CaughtFieldsPath());
     LoadSettings();
     ApplyNetworkSettings();
     if (defPath.empty()) defPath = DesktopFolder();
@@ -115,6 +117,7 @@ int RunVantorel(int argc, char** argv) {
     }
     LoadJobList();
     LoadPausedJobs();  // before the first runs: a paused job never starts
+    LoadCaughtFields();
 
     window = std::make_unique<MainWindow>();
     std::unique_ptr<QSocketNotifier> signalWatch;

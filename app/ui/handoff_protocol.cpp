@@ -3,6 +3,23 @@
 namespace {
 
 constexpr std::string_view kUrlField = "url=";
+constexpr std::string_view kRefererField = "referer=";
+constexpr std::string_view kAgentField = "agent=";
+constexpr std::string_view kNameField = "name=";
+constexpr std::string_view kCookieField = "cookie=";
+
+void AppendField(std::string& bytes, std::string_view field, std::string_view value) {
+    if (value.empty()) return;
+    bytes.append(field);
+    bytes.append(value);
+    bytes.push_back('\0');
+}
+
+bool TakeField(std::string_view record, std::string_view field, std::string* value) {
+    if (record.substr(0, field.size()) != field) return false;
+    value->assign(record.substr(field.size()));
+    return true;
+}
 constexpr std::string_view kQueued = "queued";
 constexpr std::string_view kRefused = "refused ";
 
@@ -12,6 +29,20 @@ std::string EncodeHandedDownload(std::string_view url) {
     std::string bytes(kUrlField);
     bytes.append(url);
     bytes.append(2, '\0');
+    return bytes;
+}
+
+std::string EncodeHandedDownload(const HandedDownload& download) {
+    std::string bytes;
+    AppendField(bytes, kUrlField, download.url);
+    AppendField(bytes, kRefererField, download.referer);
+    AppendField(bytes, kAgentField, download.agent);
+    AppendField(bytes, kNameField, download.fileName);
+    for (const std::string& cookie : download.cookies) AppendField(bytes, kCookieField, cookie);
+    // A download with no field at all still stands for one (refused: no URL).
+    if (bytes.empty()) bytes = kUrlField;
+    if (bytes.back() != '\0') bytes.push_back('\0');
+    bytes.push_back('\0');
     return bytes;
 }
 
@@ -70,9 +101,15 @@ void HandoffBatchReader::TakeRecord(std::string_view record) {
         downloads_.emplace_back();
         inDownload_ = true;
     }
-    if (record.substr(0, kUrlField.size()) == kUrlField) {
-        downloads_.back().url = record.substr(kUrlField.size());
+    HandedDownload& download = downloads_.back();
+    std::string cookie;
+    if (TakeField(record, kUrlField, &download.url) ||
+        TakeField(record, kRefererField, &download.referer) ||
+        TakeField(record, kAgentField, &download.agent) ||
+        TakeField(record, kNameField, &download.fileName)) {
+        return;
     }
+    if (TakeField(record, kCookieField, &cookie)) download.cookies.push_back(std::move(cookie));
 }
 
 bool HandoffAnswerReader::Feed(std::string_view bytes) {

@@ -2,10 +2,12 @@
 //
 // The sender writes the greeting "vantorel-handoff 1" and a NUL, then each
 // download as its fields, each "name=value" and a NUL, closed by an empty field (a
-// lone NUL); an empty field where a download would begin ends the batch. The one
-// field known today is "url"; fields of other names are skipped, so a later sender
-// can add per-download fields (a Referer, a User-Agent, cookies) that this reader
-// ignores and a later reader takes. A value holds any byte but NUL.
+// lone NUL); an empty field where a download would begin ends the batch. The
+// fields: "url"; and for a download caught from a browser "referer" (the page),
+// "agent" (the browser's User-Agent), "name" (the file name the browser proposed)
+// and "cookie", once per cookie (a Netscape cookie-file line). Fields of other
+// names are skipped, so a later sender can add fields this reader ignores. A
+// value holds any byte but NUL.
 //
 // The instance answers each download, in order, with one NUL-ended record,
 // "queued" or "refused " and the reason, then closes the connection.
@@ -30,10 +32,16 @@ inline constexpr std::size_t kMaxAnswerRecordBytes = 256;
 // without one.
 struct HandedDownload {
     std::string url;
+    std::string referer;
+    std::string agent;
+    std::string fileName;
+    std::vector<std::string> cookies;
 };
 
 // The bytes of one download in a batch ("url=" + url, NUL, NUL).
 std::string EncodeHandedDownload(std::string_view url);
+// The same with every field of `download` that is not empty.
+std::string EncodeHandedDownload(const HandedDownload& download);
 // The greeting, then `downloads` (each from EncodeHandedDownload), then the end.
 std::string EncodeHandoffBatch(std::string_view downloads);
 

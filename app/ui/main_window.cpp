@@ -18,6 +18,7 @@
 #include <vector>
 
 #include "app_settings.h"
+#include "caught_fields.h"
 #include "dialogs.h"
 #include "job_actions.h"
 #include "job_control.h"
@@ -160,6 +161,22 @@ void MainWindow::ShowStatusMessage(const QString& text) {
 std::vector<NewFileOutcome> MainWindow::AddUrlsFromOutside(const std::vector<std::string>& urls) {
     // All at once: one save of the list file and one run of the scheduler.
     std::vector<NewFileOutcome> outcomes = AddUrlsAsNewFiles(urls);
+    FillJobView(this);
+    watcher_.Sync();
+    return outcomes;
+}
+
+std::vector<NewFileOutcome> MainWindow::AddDownloadsFromOutside(
+    const std::vector<HandedDownload>& downloads) {
+    std::vector<NewFileOutcome> outcomes;
+    outcomes.reserve(downloads.size());
+    for (const HandedDownload& d : downloads) {
+        const bool caught =
+            !d.referer.empty() || !d.agent.empty() || !d.fileName.empty() || !d.cookies.empty();
+        outcomes.push_back(caught ? AddCaughtDownload(d.url, d.fileName,
+                                                      CaughtFields{d.referer, d.agent, d.cookies})
+                                  : AddUrlAsNewFile(d.url));
+    }
     FillJobView(this);
     watcher_.Sync();
     return outcomes;

@@ -14,6 +14,7 @@
 #include <string>
 #include <vector>
 
+#include "handoff_protocol.h"
 #include "job_control.h"
 #include "job_watcher.h"
 
@@ -70,6 +71,10 @@ public:
     // refills the list and watches the runs started. Returns the outcome of each
     // URL, in order: whoever handed them over is told which were refused.
     std::vector<NewFileOutcome> AddUrlsFromOutside(const std::vector<std::string>& urls);
+    // The same for handed-over downloads: one with fields from a browser (a
+    // Referer, User-Agent, proposed name or cookies) is queued with them.
+    std::vector<NewFileOutcome> AddDownloadsFromOutside(
+        const std::vector<HandedDownload>& downloads);
 
     // Runs New File with `url` already typed (a URL dropped on the window), then
     // refills the list and watches the runs the dialog started.

@@ -9,6 +9,7 @@
 #include <QLocalSocket>
 #include <QThread>
 #include <QTimer>
+#include <algorithm>
 #include <cstdio>
 #include <cstdlib>
 #include <memory>
@@ -66,6 +67,26 @@ std::vector<std::string> SendBatch(QLocalSocket& socket, const std::string& batc
     std::vector<std::string> answers = reader.answers();
     if (answers.size() > count) answers.resize(count);
     return answers;
+}
+
+// Why a caught download's own fields cannot go on the wire as they are; "" when
+// they can. Cookie lines hold tabs between their fields, nothing else below ' '.
+std::string FieldProblem(const HandedDownload& download) {
+    const auto controlled = [](const std::string& text, bool tabs) {
+        return std::any_of(text.begin(), text.end(), [tabs](char c) {
+            const auto byte = static_cast<unsigned char>(c);
+            return (byte < 0x20 && !(tabs && c == '\t')) || byte == 0x7f;
+        });
+    };
+    if (download.referer.size() > kLongestUrl) return "the Referer is too long";
+    if (controlled(download.referer, false) || controlled(download.agent, false) ||
+        controlled(download.fileName, false)) {
+        return "a field holds a control character";
+    }
+    for (const std::string& cookie : download.cookies) {
+        if (controlled(cookie, true)) return "a cookie holds a control character";
+    }
+    return std::string();
 }
 
 }  // namespace
@@ -163,6 +184,26 @@ int HandUrlsToRunningInstance(const QString& socketName, const std::vector<std::
     return status;
 }
 
+HandoffReach HandDownloadsToRunningInstance(const QString& socketName,
+                                            const std::vector<HandedDownload>& downloads,
+                                            int patienceMs, std::vector<std::string>* answers,
+                                            uid_t user) {
+    answers->clear();
+    if (socketName.isEmpty()) return HandoffReach::kUnreachable;
+    QLocalSocket socket;
+    if (!ConnectWithPatience(socket, socketName, QDeadlineTimer(patienceMs))) {
+        return HandoffReach::kUnreachable;
+    }
+    if (!PeerIsUser(static_cast<int>(socket.socketDescriptor()), user)) {
+        return HandoffReach::kOtherUser;
+    }
+    std::string bytes;
+    for (const HandedDownload& download : downloads) bytes += EncodeHandedDownload(download);
+    *answers = SendBatch(socket, EncodeHandoffBatch(bytes), downloads.size());
+    socket.abort();
+    return HandoffReach::kAnswered;
+}
+
 UrlHandoffServer::UrlHandoffServer(Handler handler, uid_t user)
     : handler_(std::move(handler)), user_(user), server_(new QLocalServer(this)) {
     // The folder is private already; the socket's own mode says so too.
@@ -218,7 +259,7 @@ void UrlHandoffServer::OnNewConnection() {
 
 void UrlHandoffServer::Answer(QLocalSocket* socket, const std::vector<HandedDownload>& downloads) {
     std::vector<std::string> reasons(downloads.size());
-    std::vector<std::string> urls;
+    std::vector<HandedDownload> taken;
     std::vector<std::size_t> asked;
     for (std::size_t i = 0; i < downloads.size(); ++i) {
         const std::string& url = downloads[i].url;
@@ -226,13 +267,15 @@ void UrlHandoffServer::Answer(QLocalSocket* socket, const std::vector<HandedDown
             reasons[i] = "no URL given";
         } else if (url.size() > kLongestUrl) {
             reasons[i] = UrlLengthProblem(url);
+        } else if (std::string problem = FieldProblem(downloads[i]); !problem.empty()) {
+            reasons[i] = std::move(problem);
         } else {
-            urls.push_back(url);
+            taken.push_back(downloads[i]);
             asked.push_back(i);
         }
     }
     const std::vector<NewFileOutcome> outcomes =
-        urls.empty() || !handler_ ? std::vector<NewFileOutcome>() : handler_(urls);
+        taken.empty() || !handler_ ? std::vector<NewFileOutcome>() : handler_(taken);
     for (std::size_t j = 0; j < asked.size(); ++j) {
         reasons[asked[j]] =
             j < outcomes.size() ? RefusalReason(outcomes[j]) : std::string("it was not queued");

@@ -47,16 +47,30 @@ std::string RefusalReason(NewFileOutcome outcome);
 int HandUrlsToRunningInstance(const QString& socketName, const std::vector<std::string>& urls,
                               uid_t user = ::geteuid());
 
+// What HandDownloadsToRunningInstance found.
+enum class HandoffReach { kAnswered, kUnreachable, kOtherUser };
+
+// Hands `downloads` (one batch, within kMaxHandoffBatchBytes) to the instance
+// serving `socketName`, waiting up to `patienceMs` for it to listen. kAnswered
+// with `answers` holding one entry per download that was answered ("" when
+// queued, else the reason), in order; fewer entries than downloads when the
+// instance stopped answering. Needs a QCoreApplication.
+HandoffReach HandDownloadsToRunningInstance(const QString& socketName,
+                                            const std::vector<HandedDownload>& downloads,
+                                            int patienceMs, std::vector<std::string>* answers,
+                                            uid_t user = ::geteuid());
+
 // First process: serves the socket. Every whole batch from a connection of
-// `user` goes to the handler, which queues the URLs and returns the outcome of
-// each, in order; the sender is answered with them. A URL longer than
-// kLongestUrl, or a download without one, is refused without reaching it.
+// `user` goes to the handler, which queues the downloads and returns the outcome
+// of each, in order; the sender is answered with them. A URL or Referer longer
+// than kLongestUrl, a download without a URL, or a field holding a control
+// character (a line break would add a header line) is refused without reaching it.
 class UrlHandoffServer : public QObject {
     Q_OBJECT
 
 public:
     using Handler =
-        std::function<std::vector<NewFileOutcome>(const std::vector<std::string>& urls)>;
+        std::function<std::vector<NewFileOutcome>(const std::vector<HandedDownload>& downloads)>;
 
     // How long a connection may take to send its batch, and then to read the answer.
     static constexpr int kConnectionPatienceMs = 10000;

@@ -80,7 +80,7 @@ unsigned long VBRINDLEX::MinorThread() {
 
     // Our own references; the members hold others, which the run thread may drop
     // (closing the handle) at any moment.
-    net::InternetRef session(net::InternetOpen(agent));
+    net::InternetRef session(net::InternetOpen(agent, cookies));
     if (!session) return GoClose(nullptr, RESULT_OPEN_FAILED, STATUS_FAILED);
     net::InternetRetain(session.get());
     internetHandle.store(session.get(), std::memory_order_release);
@@ -163,8 +163,10 @@ unsigned long VBRINDLEX::MinorThread() {
                                     validator->origin.c_str());
             }
         }
-        // The URL's own credentials never travel in a Referer line.
-        headers += "Referer: " + net::WithoutCredentials(url) + "\r\n";
+        // The URL's own credentials never travel in a Referer line. A download
+        // started from a page names that page, as the browser would have.
+        const bool page = refererIsPage != 0 && referer != nullptr && *referer != '\0';
+        headers += "Referer: " + net::WithoutCredentials(page ? referer : url) + "\r\n";
         if (!net::HttpSendRequest(request.get(), headers.c_str())) {
             return end(net::HttpSendFailure(request.get()), STATUS_FAILED);
         }

@@ -32,8 +32,8 @@ struct UrlParts {
     char password[512];
     char path[kMaxUrlLength];
     char extra[kMaxUrlLength];  // query and fragment, from the first '?' or '#'
-    unsigned port;     // 80 / 443 when the URL gives none
-    Scheme schemeId;   // Unknown for anything but http and https
+    unsigned port;              // 80 / 443 when the URL gives none
+    Scheme schemeId;            // Unknown for anything but http and https
     // Path and extra information as the URL writes them, escapes kept: what goes
     // on the request line. Decoding "%26" or "%2F" there would ask the server for
     // another resource (and break signed download links).
@@ -53,7 +53,10 @@ std::string WithoutCredentials(const char* url);
 std::string RefererOrigin(const char* url);
 
 // Handles. Each call returns a new handle holding one reference, or null.
-VHINTERNET InternetOpen(const char* agent);
+// `cookies` (may be null): Netscape cookie-file lines, one per line, for
+// libcurl's cookie engine; every request of the session starts from them, and
+// cookies a redirect hop sets go on to the next hop.
+VHINTERNET InternetOpen(const char* agent, const char* cookies = nullptr);
 VHINTERNET InternetConnect(VHINTERNET session, const char* host, unsigned port, const char* user,
                            const char* password);
 // `object` is path + extra information, sent as it stands; only bytes that cannot

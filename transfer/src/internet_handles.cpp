@@ -8,9 +8,9 @@
 
 namespace brindlex::net {
 
-VHINTERNET InternetOpen(const char* agent) {
+VHINTERNET InternetOpen(const char* agent, const char* cookies) {
     EnsureCurlInitialised();
-    return new Session(agent != nullptr ? agent : "");
+    return new Session(agent != nullptr ? agent : "", cookies != nullptr ? cookies : "");
 }
 
 VHINTERNET InternetConnect(VHINTERNET session, const char* host, unsigned port, const char* user,

@@ -35,7 +35,20 @@ Request::Request(Connection* connection, std::string target, const char* referer
       hasReferer_(referer != nullptr),
       referer_(referer != nullptr ? referer : ""),
       secure_(secure),
-      proxy_(CurrentProxySetting()) {}
+      proxy_(CurrentProxySetting()) {
+    // Only cookie-file lines (they hold tabs): a line such as "ALL" or "FLUSH"
+    // would be a command to the engine, not a cookie.
+    const std::string& lines = connection->session().cookies;
+    for (std::size_t start = 0; start < lines.size();) {
+        std::size_t end = lines.find('\n', start);
+        if (end == std::string::npos) end = lines.size();
+        std::string line = lines.substr(start, end - start);
+        if (!line.empty() && line.back() == '\r') line.pop_back();
+        if (line.find('\t') != std::string::npos) cookieJar_.push_back(std::move(line));
+        start = end + 1;
+    }
+    cookiesOn_ = !cookieJar_.empty();
+}
 
 // Whichever thread drops the last reference. A hop still current has its answer
 // unread: the network thread drops it, which closes its connection.
@@ -152,6 +165,20 @@ bool Request::StartHop(const std::string& url, bool customTarget, bool sameOrigi
     const std::string& agent = connection().session().agent;
     if (!agent.empty()) set(CURLOPT_USERAGENT, agent.c_str());
     set(CURLOPT_HTTPHEADER, headerList);
+    if (cookiesOn_) {
+        // What the answer before (a redirect) set or changed goes on to this hop.
+        // The network thread read it from that hop's engine before it marked the
+        // headers complete, which the worker saw before it asked for this hop.
+        if (hop_ != nullptr && hop_->headersDone() && hop_->cookiesRead()) {
+            cookieJar_ = hop_->cookies();
+        }
+        // No file, and the share object holds no cookies: an engine of this hop's
+        // handle alone, given the request's cookies. libcurl picks which of them
+        // this hop's URL gets.
+        set(CURLOPT_COOKIEFILE, "");
+        for (const std::string& line : cookieJar_) set(CURLOPT_COOKIELIST, line.c_str());
+        hop->KeepCookies();
+    }
     if (hasReferer_ || refererInHeaders_) {
         const std::string referer = HopReferer(url, sameOrigin);
         // libcurl keeps its own copy of the text.

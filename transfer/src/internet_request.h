@@ -28,9 +28,13 @@ namespace brindlex::net {
 
 class Session final : public VInternetObject {
 public:
-    explicit Session(std::string agentText)
-        : VInternetObject(Kind::Session, nullptr), agent(std::move(agentText)) {}
+    Session(std::string agentText, std::string cookieLines)
+        : VInternetObject(Kind::Session, nullptr),
+          agent(std::move(agentText)),
+          cookies(std::move(cookieLines)) {}
     const std::string agent;
+    // Netscape cookie-file lines, one per line; "" for none.
+    const std::string cookies;
 };
 
 class Connection final : public VInternetObject {
@@ -122,6 +126,11 @@ private:
     std::string ifRangeOrigin_;
     curl_slist* ifRangeList_ = nullptr;
     std::string hopOrigin_;
+    // The request's own cookie store, carried from hop to hop (each hop's easy
+    // handle has an engine of its own): Netscape lines. Off when the session has
+    // no cookies.
+    bool cookiesOn_ = false;
+    std::vector<std::string> cookieJar_;
 
     // The current hop. Written by the worker under hopMutex_, which a closer
     // takes to read it; the worker reads it without.

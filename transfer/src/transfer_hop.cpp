@@ -109,6 +109,8 @@ void Hop::OnHeaderLine(std::string_view line) {
             if (curl_easy_getinfo(easy_, CURLINFO_CONTENT_LENGTH_DOWNLOAD_T, &framed) == CURLE_OK) {
                 framedSize_ = framed;
             }
+            // Every Set-Cookie line of the answer came before this empty line.
+            if (keepCookies_) ReadCookies();
             headersDone_.store(true);
             Notify();
         }
@@ -118,6 +120,16 @@ void Hop::OnHeaderLine(std::string_view line) {
     if (colon == std::string_view::npos) return;
     headers_.emplace_back(std::string(Trim(line.substr(0, colon))),
                           std::string(Trim(line.substr(colon + 1))));
+}
+
+void Hop::ReadCookies() {
+    curl_slist* known = nullptr;
+    if (curl_easy_getinfo(easy_, CURLINFO_COOKIELIST, &known) != CURLE_OK) return;
+    for (curl_slist* item = known; item != nullptr; item = item->next) {
+        cookies_.emplace_back(item->data);
+    }
+    curl_slist_free_all(known);
+    cookiesRead_ = true;
 }
 
 void Hop::OnDone(CURLcode code) {

@@ -40,6 +40,10 @@ public:
     Hop& operator=(const Hop&) = delete;
 
     CURL* easy() const { return easy_; }
+    // Worker thread, before the hop is posted: the handle has a cookie engine of
+    // its own, whose cookies the network thread copies out when the answer's
+    // headers are complete (for the next hop of a redirect).
+    void KeepCookies() { keepCookies_ = true; }
 
     // --- Network thread, inside libcurl. ---
     static std::size_t OnBody(char* data, std::size_t size, std::size_t count, void* self);
@@ -66,6 +70,10 @@ public:
     const std::vector<std::pair<std::string, std::string>>& headers() const { return headers_; }
     // libcurl's own size of the body, -1 when it runs to its end (chunked, none given).
     curl_off_t framedSize() const { return framedSize_; }
+    // After headersDone(), with KeepCookies: whether the engine's cookies were
+    // read, and they as Netscape cookie-file lines.
+    bool cookiesRead() const { return cookiesRead_; }
+    const std::vector<std::string>& cookies() const { return cookies_; }
     // Copies at most `want` buffered body bytes; 0 when none are buffered.
     std::size_t TakeBody(void* buf, std::size_t want);
     // Body bytes buffered, a pause to lift or the end of the transfer.
@@ -79,6 +87,8 @@ public:
 
 private:
     void OnHeaderLine(std::string_view line);
+    // Network thread, inside libcurl: the engine holds every cookie of the answer.
+    void ReadCookies();
     // Network thread: wakes the worker if it waits.
     void Notify();
 
@@ -94,6 +104,9 @@ private:
     long status_ = 0;
     std::vector<std::pair<std::string, std::string>> headers_;
     curl_off_t framedSize_ = -1;
+    bool keepCookies_ = false;  // set before the hop is posted
+    bool cookiesRead_ = false;
+    std::vector<std::string> cookies_;
     CURLcode doneCode_ = CURLE_OK;
     long connectCode_ = 0;
     std::atomic<bool> headersDone_{false};

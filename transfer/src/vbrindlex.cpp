@@ -45,7 +45,8 @@ Woke WaitWorkerOrStop(VHANDLE worker, VHANDLE stop, unsigned long timeoutMs) {
         const auto left = std::chrono::ceil<std::chrono::milliseconds>(deadline - Clock::now());
         if (left.count() <= 0) return Woke::Timeout;
         const int ready = poll(fds, count, static_cast<int>(left.count()));
-        if (ready < 0 && errno != EINTR) return VIsSignalled(worker) ? Woke::WorkerEnded : Woke::Timeout;
+        if (ready < 0 && errno != EINTR)
+            return VIsSignalled(worker) ? Woke::WorkerEnded : Woke::Timeout;
     }
 }
 
@@ -80,6 +81,8 @@ VBRINDLEX::VBRINDLEX()
       status(STATUS_WAIT),
       totalSize(0),
       agent(kAgent),
+      cookies(nullptr),
+      refererIsPage(0),
       speedLimit(0),
       fileError(0) {
     SetURL("");
@@ -89,6 +92,7 @@ VBRINDLEX::VBRINDLEX()
 VBRINDLEX::~VBRINDLEX() {
     std::free(url);
     std::free(referer);
+    std::free(cookies);
     CloseHandles();
 }
 
@@ -105,6 +109,14 @@ int VBRINDLEX::SetReferer(const char* text) {
     if (copy == nullptr) return 0;
     std::free(referer);
     referer = copy;
+    return 1;
+}
+
+int VBRINDLEX::SetCookies(const char* lines) {
+    char* copy = nullptr;
+    if (lines != nullptr && (copy = CopyText(lines)) == nullptr) return 0;
+    std::free(cookies);
+    cookies = copy;
     return 1;
 }
 
@@ -136,7 +148,8 @@ unsigned long VBRINDLEX::Go() {
     for (;;) {
         // Clear only the activity bit: the worker may be setting FLAG_NO_RANGE right now.
         flags.fetch_and(~FLAG_ALIVE, std::memory_order_relaxed);
-        const Woke woke = WaitWorkerOrStop(worker, stopEvent, brindlex::seams::watchPeriodMs.load());
+        const Woke woke =
+            WaitWorkerOrStop(worker, stopEvent, brindlex::seams::watchPeriodMs.load());
         if (woke == Woke::WorkerEnded) break;
         if (woke == Woke::Stop) {
             // The worker stops by itself at its next block boundary. One blocked in a

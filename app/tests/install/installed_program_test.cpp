@@ -154,6 +154,17 @@ TEST_F(InstalledProgramTest, InstallsTheFreedesktopLayoutAndNoBuildPaths) {
         "usr/share/applications/vantorel.desktop",
         "usr/share/icons/hicolor/64x64/apps/vantorel.png",
         "usr/share/metainfo/org.example.Vantorel.metainfo.xml",
+        // For the browser: the host, its manifests where each browser looks (never
+        // under the prefix), the extension unpacked and packed.
+        "usr/bin/vantorel-browser-host",
+        "etc/chromium/native-messaging-hosts/org.example.vantorel.json",
+        "etc/opt/chrome/native-messaging-hosts/org.example.vantorel.json",
+        "usr/lib/mozilla/native-messaging-hosts/org.example.vantorel.json",
+        "usr/share/vantorel/browser-extension/background.js",
+        "usr/share/vantorel/browser-extension/manifest.json",
+        "usr/share/vantorel/browser-extension/popup.html",
+        "usr/share/vantorel/browser-extension/popup.js",
+        "usr/share/vantorel/vantorel-firefox.xpi",
     };
     std::set<std::string> installed;
     for (const auto& entry : fs::recursive_directory_iterator(dest_)) {
@@ -162,6 +173,14 @@ TEST_F(InstalledProgramTest, InstallsTheFreedesktopLayoutAndNoBuildPaths) {
         }
     }
     EXPECT_EQ(installed, expected);
+    for (const char* manifest :
+         {"etc/chromium/native-messaging-hosts/org.example.vantorel.json",
+          "usr/lib/mozilla/native-messaging-hosts/org.example.vantorel.json"}) {
+        EXPECT_NE(vtest::ReadWholeFile(dest_ + "/" + manifest)
+                      .find("\"path\": \"/usr/bin/vantorel-browser-host\""),
+                  std::string::npos)
+            << manifest;
+    }
     // The soname links, as the loader and the linker look for them.
     EXPECT_EQ(fs::read_symlink(dest_ + "/usr/" + lib + "/libBrindlex.so"), "libBrindlex.so.1");
     EXPECT_EQ(fs::read_symlink(dest_ + "/usr/" + lib + "/libBrindlex.so.1"), "libBrindlex.so.1.0");
@@ -259,9 +278,10 @@ TEST_F(InstalledProgramTest, ReadOnlyCopyKeepsItsStateInTheUserFolderAndDownload
     ::kill(second, SIGTERM);
     EXPECT_EQ(WaitForExit(second, 30s), 0);
 
-    // Nothing was written beside the program (as root only the mount kept it out).
+    // Nothing was written beside the program and its browser host (as root only
+    // the mount kept it out).
     EXPECT_EQ(std::distance(fs::directory_iterator(copy + "/usr/bin"), fs::directory_iterator()),
-              1);
+              2);
     EXPECT_NE(vtest::ReadWholeFile(state + "vantorel.ini").find("DefPath=" + temp_ / "downloads"),
               std::string::npos);
 }

@@ -55,6 +55,26 @@ TEST(HandoffProtocolTest, BatchesAreReadWholeWithUnknownFieldsSkipped) {
     }
 }
 
+TEST(HandoffProtocolTest, ACaughtDownloadKeepsTheBrowsersFields) {
+    HandedDownload caught{.url = "http://a/f.bin",
+                          .referer = "http://a/page",
+                          .agent = "Browser/1.0",
+                          .fileName = "f.bin",
+                          .cookies = {"a\tFALSE\t/\tFALSE\t0\ts\t1", "a\tTRUE\t/\tTRUE\t9\tt\t2"}};
+    HandoffBatchReader reader;
+    reader.Feed(
+        EncodeHandoffBatch(EncodeHandedDownload(caught) + EncodeHandedDownload("http://b")));
+    ASSERT_EQ(reader.state(), State::kDone);
+    ASSERT_EQ(reader.downloads().size(), 2u);
+    const HandedDownload& got = reader.downloads()[0];
+    EXPECT_EQ(got.url, caught.url);
+    EXPECT_EQ(got.referer, caught.referer);
+    EXPECT_EQ(got.agent, caught.agent);
+    EXPECT_EQ(got.fileName, caught.fileName);
+    EXPECT_EQ(got.cookies, caught.cookies);
+    EXPECT_TRUE(reader.downloads()[1].cookies.empty());
+}
+
 TEST(HandoffProtocolTest, AnswersAreReadInOrderAndBounded) {
     HandoffAnswerReader reader;
     const std::string answers = EncodeHandoffAnswer("") + EncodeHandoffAnswer("too short") +

@@ -82,10 +82,11 @@ TEST(UrlHandoffTest, EachUrlIsAnsweredAndLongOnesTravelWhole) {
     const QString name = QString::fromStdString(temp / "handoff");
     std::vector<std::string> taken;
     int batches = 0;
-    UrlHandoffServer server([&](const std::vector<std::string>& urls) {
+    UrlHandoffServer server([&](const std::vector<HandedDownload>& downloads) {
         ++batches;
         std::vector<NewFileOutcome> outcomes;
-        for (const std::string& url : urls) {
+        for (const HandedDownload& download : downloads) {
+            const std::string& url = download.url;
             taken.push_back(url);
             outcomes.push_back(url.find("name") != std::string::npos ? kFileNameTooLong
                                                                      : kJobAdded);
@@ -118,9 +119,9 @@ TEST(UrlHandoffTest, NothingPassesBetweenDifferentUsers) {
     TempDir temp;
     const QString name = QString::fromStdString(temp / "handoff");
     int calls = 0;
-    const auto handler = [&calls](const std::vector<std::string>& urls) {
+    const auto handler = [&calls](const std::vector<HandedDownload>& downloads) {
         ++calls;
-        return std::vector<NewFileOutcome>(urls.size(), kJobAdded);
+        return std::vector<NewFileOutcome>(downloads.size(), kJobAdded);
     };
     struct Case {
         uid_t serves;      // the user the instance serves

@@ -15,7 +15,7 @@
 // release and seeing it signalled an acquire, so once `thread` is seen signalled,
 // result, the final status and everything else the run wrote are in place. The
 // plain members (dataReceptor, url, referer, agent) are set before a run starts
-// and only read during it.
+// and only read during it; so are `cookies` and `refererIsPage`.
 #pragma once
 
 #include <atomic>
@@ -115,6 +115,15 @@ public:
     // Length of the resource; 0 before the headers were read, SIZE_UNKNOWN when not given.
     std::atomic<std::uint64_t> totalSize;
     const char* agent;
+    // Owned heap string, null after construction: the download's cookies as
+    // Netscape cookie-file lines (domain, include-subdomains flag, path, secure
+    // flag, expiry, name, value, tab-separated), one per line. They go to
+    // libcurl's cookie engine, a store of this download alone, which decides
+    // which request gets which cookie.
+    char* cookies;
+    // Nonzero: the first request's Referer is `referer` (the page the download
+    // was started from) instead of the URL itself. 0 after construction.
+    int refererIsPage;
     // The most this object's runs may write to the file, in bytes per second; 0
     // (after construction) for no limit of its own. Any thread may change it at
     // any time, also during a run, which follows the new value at once. It holds
@@ -146,6 +155,10 @@ public:
     unsigned long GetFlags();
     // Returns the current receptor; a nonzero `receptor` replaces it.
     std::uintptr_t SetDataReceptor(std::uintptr_t receptor);
+    // Owner's thread, never during a run, like the setters above: replaces
+    // `cookies` with a copy of `lines` (null for none). 1, or 0 when the copy
+    // could not be allocated (the old value stays).
+    int SetCookies(const char* lines);
 
     // Runs the fetch with its watchdog on the calling thread, which becomes the run
     // thread; returns the result code.
