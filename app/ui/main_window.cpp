@@ -170,13 +170,27 @@ std::vector<NewFileOutcome> MainWindow::AddDownloadsFromOutside(
     const std::vector<HandedDownload>& downloads) {
     std::vector<NewFileOutcome> outcomes;
     outcomes.reserve(downloads.size());
+    // Plain URLs in a row are one change of the queue: one save for all of them,
+    // however many a command line hands over. A caught download, with fields of
+    // its own, is queued alone, in its place in the order.
+    std::vector<std::string> plain;
+    auto queuePlain = [&] {
+        if (plain.empty()) return;
+        for (NewFileOutcome outcome : AddUrlsAsNewFiles(plain)) outcomes.push_back(outcome);
+        plain.clear();
+    };
     for (const HandedDownload& d : downloads) {
         const bool caught =
             !d.referer.empty() || !d.agent.empty() || !d.fileName.empty() || !d.cookies.empty();
-        outcomes.push_back(caught ? AddCaughtDownload(d.url, d.fileName,
-                                                      CaughtFields{d.referer, d.agent, d.cookies})
-                                  : AddUrlAsNewFile(d.url));
+        if (!caught) {
+            plain.push_back(d.url);
+            continue;
+        }
+        queuePlain();
+        outcomes.push_back(
+            AddCaughtDownload(d.url, d.fileName, CaughtFields{d.referer, d.agent, d.cookies}));
     }
+    queuePlain();
     FillJobView(this);
     watcher_.Sync();
     return outcomes;

@@ -103,6 +103,17 @@ TEST_F(MainWindowTest, UrlsFromOutsideAreQueuedWithOneSaveUnderFreeNames) {
     QTreeWidget* view = window.jobView();
     ASSERT_EQ(view->topLevelItemCount(), 3);
     EXPECT_EQ(view->topLevelItem(2)->text(kFileColumn), "a (1).bin");
+
+    // The same through the hand-off from another start of the program.
+    std::vector<HandedDownload> handed(3);
+    for (std::size_t i = 0; i < handed.size(); ++i) {
+        handed[i].url = "http://127.0.0.1:9/h" + std::to_string(i) + ".bin";
+    }
+    const unsigned long long before = JobListSaveCount();
+    const std::vector<NewFileOutcome> outcomes = window.AddDownloadsFromOutside(handed);
+    EXPECT_EQ(JobListSaveCount(), before + 1);
+    EXPECT_EQ(outcomes, std::vector<NewFileOutcome>(3, kJobAdded));
+    EXPECT_EQ(view->topLevelItemCount(), 6);
 }
 
 }  // namespace
