@@ -3,6 +3,9 @@
 #include <pthread.h>
 #include <unistd.h>
 
+#include <chrono>
+#include <condition_variable>
+#include <cstdlib>
 #include <mutex>
 #include <unordered_map>
 #include <utility>
@@ -18,6 +21,9 @@ namespace {
 // Longest wait in curl_multi_poll: every post wakes it at once, and libcurl's own
 // timers shorten it; this only bounds how long a lost wake-up could cost.
 constexpr int kPollCapMs = 1000;
+// How long the process's end waits for the thread to finish what was posted
+// (the drops of the last runs); a transfer left running is not waited for.
+constexpr std::chrono::seconds kExitPatience{2};
 
 class Network {
 public:
@@ -28,6 +34,8 @@ public:
 
     enum class Kind { Add, Drop, Resume };
     void Post(Kind kind, std::shared_ptr<Hop> hop);
+    // Any thread: waits until no thread drives the multi handle, at most `patience`.
+    void WaitIdle(std::chrono::milliseconds patience);
 
     const pid_t pid;
     CURLSH* const share;
@@ -59,6 +67,7 @@ private:
     // an idle process has no thread of the library's (a fork then copies a
     // process with one thread).
     bool running_ = false;
+    std::condition_variable idle_;  // notified when running_ turns false
     // Network thread only (one at a time, handed on under queueMutex_): every hop
     // whose handle is in the multi handle.
     std::unordered_map<CURL*, std::shared_ptr<Hop>> live_;
@@ -116,6 +125,11 @@ void Network::Post(Kind kind, std::shared_ptr<Hop> hop) {
     }
 }
 
+void Network::WaitIdle(std::chrono::milliseconds patience) {
+    std::unique_lock lock(queueMutex_);
+    idle_.wait_for(lock, patience, [this] { return !running_; });
+}
+
 void* Network::Start(void* self) {
     static_cast<Network*>(self)->Run();
     return nullptr;
@@ -162,6 +176,7 @@ void Network::Run() {
             std::lock_guard lock(queueMutex_);
             if (queue_.empty() && live_.empty()) {
                 running_ = false;
+                idle_.notify_all();
                 return;
             }
             batch.swap(queue_);
@@ -189,6 +204,15 @@ void Network::Run() {
 std::mutex networkMutex;
 Network* network = nullptr;  // guarded by networkMutex
 
+void WaitForNetworkAtExit() {
+    Network* current = nullptr;
+    {
+        std::lock_guard lock(networkMutex);
+        current = network;
+    }
+    if (current != nullptr && current->pid == getpid()) current->WaitIdle(kExitPatience);
+}
+
 // This process's network, started on first use. A forked child inherits the
 // pointer but not the thread: it starts its own.
 Network& Current() {
@@ -199,6 +223,11 @@ Network& Current() {
                        [] { networkMutex.unlock(); });
     });
     EnsureCurlInitialised();
+    // Registered after libcurl's TLS library set up its own clean-up at exit, so
+    // it runs before it: the thread must not be closing a TLS connection (the
+    // drop of a run's last hop) while that clean-up frees what it uses.
+    static std::once_flag atExit;
+    std::call_once(atExit, [] { std::atexit(WaitForNetworkAtExit); });
     std::lock_guard lock(networkMutex);
     if (network == nullptr || network->pid != getpid()) network = new Network(network);
     return *network;
