@@ -1,5 +1,6 @@
 #include "network_thread.h"
 
+#include <openssl/crypto.h>
 #include <pthread.h>
 #include <unistd.h>
 
@@ -175,6 +176,10 @@ void Network::Run() {
         {
             std::lock_guard lock(queueMutex_);
             if (queue_.empty() && live_.empty()) {
+                // The TLS library's state of this thread goes now, not at the
+                // thread's end: once idle is reported the process may be ending,
+                // and its clean-up must not meet this thread still freeing.
+                OPENSSL_thread_stop();
                 running_ = false;
                 idle_.notify_all();
                 return;
