@@ -51,24 +51,25 @@ void SpeedTips::Sample(const DownloadJob* job) {
     }
 }
 
-QString SpeedTips::TipFor(const DownloadJob* job) const {
+// One reading of the job's meter, put into words by `text`; "" for a job not
+// receiving data.
+template <typename Text>
+QString SpeedTips::Describe(const DownloadJob* job, Text text) const {
     if (job == nullptr || job->status.load(std::memory_order_relaxed) < 0) return QString();
     const auto found = meters_.find(job);
     if (found == meters_.end()) return QString();
     const double now = SteadySeconds();
     const std::uint64_t total = job->totalSize.load(std::memory_order_relaxed);
     return QString::fromStdString(
-        SpeedTipText(found->second.BytesPerSecond(now), found->second.SecondsLeft(now, total)));
+        text(found->second.BytesPerSecond(now), found->second.SecondsLeft(now, total)));
+}
+
+QString SpeedTips::TipFor(const DownloadJob* job) const {
+    return Describe(job, [](auto speed, auto left) { return SpeedTipText(speed, left); });
 }
 
 QString SpeedTips::ShortTextFor(const DownloadJob* job) const {
-    if (job == nullptr || job->status.load(std::memory_order_relaxed) < 0) return QString();
-    const auto found = meters_.find(job);
-    if (found == meters_.end()) return QString();
-    const double now = SteadySeconds();
-    const std::uint64_t total = job->totalSize.load(std::memory_order_relaxed);
-    return QString::fromStdString(
-        SpeedShortText(found->second.BytesPerSecond(now), found->second.SecondsLeft(now, total)));
+    return Describe(job, [](auto speed, auto left) { return SpeedShortText(speed, left); });
 }
 
 std::optional<double> SpeedTips::TotalBytesPerSecond() const {

@@ -53,6 +53,8 @@ protected:
     bool eventFilter(QObject* watched, QEvent* event) override;
 
 private:
+    template <typename Text>
+    QString Describe(const DownloadJob* job, Text text) const;
     // Forgets the meters of jobs no longer in jobList (deleted while running).
     void DropGoneJobs();
 

@@ -41,7 +41,7 @@ const plain = (value) => JSON.parse(JSON.stringify(value));
 
 const queued = () => ({status: "queued"});
 const refused = () => ({status: "refused", reason: "the file name it proposes is over 255 bytes"});
-const missing = () => { throw new Error("Specified native messaging host not found."); };
+const missing = () => { throw new Error("Native messaging host not found."); };
 
 // Registered while the worker's first run lasts, before any event.
 {
@@ -70,7 +70,7 @@ const cases = [
   {what: "refused", answer: refused, settings: {catchAll: true}, steps: ["pause", "host", "resume"],
    reason: "the file name it proposes is over 255 bytes"},
   {what: "no host", answer: missing, settings: {catchAll: true}, steps: ["pause", "host", "resume"],
-   reason: "the Vantorel host could not be reached: Specified native messaging host not found."},
+   reason: "the Vantorel host could not be reached: Native messaging host not found."},
   {what: "switch off", answer: queued, settings: {}, steps: []},
   {what: "extension left", answer: queued, settings: {catchAll: true, leaveExtensions: "pdf, .ZIP"}, steps: []},
   {what: "too small", answer: queued, settings: {catchAll: true, minSizeKiB: 100}, steps: []},

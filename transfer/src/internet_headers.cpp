@@ -8,20 +8,9 @@
 
 #include "internet.h"
 #include "internet_request.h"
+#include "internet_url_text.h"
 
 namespace brindlex::net {
-
-namespace {
-
-std::string_view Trim(std::string_view text) {
-    const char* kSpace = " \t\r\n";
-    const auto first = text.find_first_not_of(kSpace);
-    if (first == std::string_view::npos) return {};
-    const auto last = text.find_last_not_of(kSpace);
-    return text.substr(first, last - first + 1);
-}
-
-}  // namespace
 
 bool Request::Status(unsigned long* code) const {
     if (hop_ == nullptr || !hop_->headersDone()) return false;

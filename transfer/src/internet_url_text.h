@@ -33,6 +33,15 @@ inline std::string TakeString(char* text) {
     return out;
 }
 
+// The text without the spaces, tabs and line ends around it (header values).
+inline std::string_view Trim(std::string_view text) {
+    const char* kSpace = " \t\r\n";
+    const auto first = text.find_first_not_of(kSpace);
+    if (first == std::string_view::npos) return {};
+    const auto last = text.find_last_not_of(kSpace);
+    return text.substr(first, last - first + 1);
+}
+
 // "scheme://host:port" of a parsed URL, the port filled in when the URL has
 // none; "" when a part is missing.
 std::string OriginOf(CURLU* url);

@@ -4,19 +4,9 @@
 #include <cstring>
 #include <new>
 
+#include "internet_url_text.h"
+
 namespace brindlex::net {
-
-namespace {
-
-std::string_view Trim(std::string_view text) {
-    const char* kSpace = " \t\r\n";
-    const auto first = text.find_first_not_of(kSpace);
-    if (first == std::string_view::npos) return {};
-    const auto last = text.find_last_not_of(kSpace);
-    return text.substr(first, last - first + 1);
-}
-
-}  // namespace
 
 Hop::Hop(CURL* easy, curl_slist* headerList)
     : easy_(easy), headerList_(headerList), ring_(new (std::nothrow) char[kRingSize]) {}
