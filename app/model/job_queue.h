@@ -52,9 +52,8 @@ inline constexpr int kMostTries = 1000;
 // `value` brought into 0..most: a setting from a hand-edited or older settings
 // file (a negative one meant "none" and still does).
 int LimitedSetting(int value, int most);
-// The range of connectionsPerDownload, and what a value outside it means: a
-// server gets at most this many connections from one download, and a hand-edited
-// 0 or 1000 is a typing slip, not a wish for one connection or for a flood.
+// The range of connectionsPerDownload and its default: a server never gets more
+// than kMostConnections from one download, whatever the setting holds.
 inline constexpr int kFewestConnections = 1;
 inline constexpr int kMostConnections = 16;
 inline constexpr int kDefaultConnections = 4;
