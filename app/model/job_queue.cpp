@@ -22,6 +22,7 @@ VHANDLE StartWithGoAsync(DownloadJob* job) { return job->GoAsync(); }
 DownloadJob* jobList = nullptr;
 int maxFiles = 1;
 int maxTries = 5;
+int connectionsPerDownload = kDefaultConnections;
 VHANDLE (*startRun)(DownloadJob* job) = StartWithGoAsync;
 
 namespace {
@@ -241,6 +242,8 @@ bool Launch(DownloadJob* job) {
         job->tries = std::max(job->tries, maxTries);
         return true;
     }
+    job->connections = static_cast<unsigned>(
+        std::clamp(connectionsPerDownload, kFewestConnections, kMostConnections));
     if (startRun(job) == nullptr) {
         // No run thread. GoAsync has already ended the run it could not start:
         // the job is Failed (FOpen), which is what its row shows. Its events are

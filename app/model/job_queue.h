@@ -40,6 +40,10 @@ extern DownloadJob* jobList;
 extern int maxFiles;
 // How many restarts a failing job gets.
 extern int maxTries;
+// How many connections each run may open for its one file ("Connections").
+// Every run takes the value as it stands when it starts; runs in progress keep
+// theirs.
+extern int connectionsPerDownload;
 
 // The largest values the two limits take. More runs at once than this only
 // share the same line thinner; more tries than this is retrying for ever.
@@ -48,6 +52,11 @@ inline constexpr int kMostTries = 1000;
 // `value` brought into 0..most: a setting from a hand-edited or older settings
 // file (a negative one meant "none" and still does).
 int LimitedSetting(int value, int most);
+// The range of connectionsPerDownload and its default: a server never gets more
+// than kMostConnections from one download, whatever the setting holds.
+inline constexpr int kFewestConnections = 1;
+inline constexpr int kMostConnections = 16;
+inline constexpr int kDefaultConnections = 4;
 
 // How the scheduler starts a run: GoAsync by default. A replacement returns the
 // run's thread handle (also stored in `thread`), or null with the job left

@@ -44,6 +44,7 @@ const Setting kSettings[] = {
     {"DefPath", &defPath, "", 0},
     {"MaxFiles", &maxFiles, nullptr, 1},
     {"MaxTries", &maxTries, nullptr, 5},
+    {"Connections", &connectionsPerDownload, nullptr, kDefaultConnections},
     {"MaxSpeed", &maxSpeed, nullptr, 0},
     {"Proxy", &proxyMode, kProxyFromEnvironment, 0},
     {"ProxyHost", &proxyHost, "", 0},
@@ -104,6 +105,12 @@ void LoadSettings() {
     // below 0 it means 0 (no runs, or no restarts), as a negative one always did.
     maxFiles = LimitedSetting(maxFiles, kMostFiles);
     maxTries = LimitedSetting(maxTries, kMostTries);
+    // Unlike the two limits, a count of connections out of range is not brought
+    // to its nearest end: 0 or 1000 is a slip of the hand, and the default serves
+    // such a file better than one connection or sixteen.
+    if (connectionsPerDownload < kFewestConnections || connectionsPerDownload > kMostConnections) {
+        connectionsPerDownload = kDefaultConnections;
+    }
 }
 
 bool SaveSettings() {

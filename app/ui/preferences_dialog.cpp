@@ -6,6 +6,7 @@
 #include <QLineEdit>
 #include <QRegularExpression>
 #include <QRegularExpressionValidator>
+#include <QSpinBox>
 #include <QString>
 #include <cstdint>
 #include <string>
@@ -43,6 +44,7 @@ PreferencesDialog::PreferencesDialog(QWidget* owner)
     ui_->folderEdit->setText(QString::fromStdString(defPath));
     ui_->maxFilesEdit->setText(UnsignedText(maxFiles));
     ui_->maxTriesEdit->setText(UnsignedText(maxTries));
+    ui_->connectionsSpin->setValue(connectionsPerDownload);
     ui_->maxSpeedEdit->setValidator(digits);
     ui_->proxyPortEdit->setValidator(digits);
     ShowNetworkSettings();
@@ -82,6 +84,9 @@ void PreferencesDialog::accept() {
     defPath = folder;
     maxFiles = files;
     maxTries = tries;
+    // Runs in progress keep the connections they started with; the next run of
+    // each download takes the new count.
+    connectionsPerDownload = ui_->connectionsSpin->value();
     TakeNetworkSettings();
     StartJobs();
     QDialog::accept();

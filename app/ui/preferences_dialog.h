@@ -1,8 +1,10 @@
 // Preferences: how many files run at once, how many tries a failing one gets, the
-// folder downloads are saved in, the speed limit and the proxy. OK makes the
-// folder current, takes the values as typed, hands the speed limit and the proxy
-// to the library and runs the scheduler, so a raised limit takes effect at once.
-// The values stay in memory until the shutdown writes the settings file.
+// folder downloads are saved in, the speed limit, how many connections each
+// download may open (1 to 16) and the proxy. OK makes the folder current, takes
+// the values as typed, hands the speed limit and the proxy to the library and
+// runs the scheduler, so a raised limit takes effect at once; the connections
+// count applies from each download's next run. The values stay in memory until
+// the shutdown writes the settings file.
 //
 // Threads: user-interface thread only.
 #pragma once
@@ -19,7 +21,8 @@ class PreferencesDialog : public QDialog {
 
 public:
     // Modal, owned by `owner` (may be null), at the owner's top-left corner,
-    // showing defPath, maxFiles and maxTries (the limits as unsigned numbers).
+    // showing defPath, maxFiles and maxTries (the limits as unsigned numbers),
+    // connectionsPerDownload and the network settings.
     explicit PreferencesDialog(QWidget* owner);
     ~PreferencesDialog() override;
 

@@ -7,6 +7,7 @@
 #include <QTreeWidget>
 #include <algorithm>
 #include <chrono>
+#include <string>
 #include <unordered_set>
 
 #include "download_job.h"
@@ -65,7 +66,14 @@ QString SpeedTips::Describe(const DownloadJob* job, Text text) const {
 }
 
 QString SpeedTips::TipFor(const DownloadJob* job) const {
-    return Describe(job, [](auto speed, auto left) { return SpeedTipText(speed, left); });
+    return Describe(job, [job](auto speed, auto left) {
+        std::string text = SpeedTipText(speed, left);
+        const unsigned connections = job->connectionsInUse.load(std::memory_order_relaxed);
+        if (!text.empty() && connections > 0) {
+            text += "\nConnections: " + std::to_string(connections);
+        }
+        return text;
+    });
 }
 
 QString SpeedTips::ShortTextFor(const DownloadJob* job) const {

@@ -36,7 +36,8 @@ public:
     // meter, so its next run is measured afresh.
     void Sample(const DownloadJob* job);
 
-    // The tooltip text for `job` now; "" when there is none to show.
+    // The tooltip text for `job` now; "" when there is none to show. A run with
+    // connections open adds how many on a third line: "Connections: 3".
     QString TipFor(const DownloadJob* job) const;
     // The short text for the Status column: "1.50K/s 2:05"; "" when none.
     QString ShortTextFor(const DownloadJob* job) const;

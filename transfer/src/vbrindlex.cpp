@@ -84,7 +84,9 @@ VBRINDLEX::VBRINDLEX()
       cookies(nullptr),
       refererIsPage(0),
       speedLimit(0),
-      fileError(0) {
+      fileError(0),
+      connections(1),
+      connectionsInUse(0) {
     SetURL("");
 }
 

@@ -101,6 +101,24 @@ TEST_F(JobQueueTest, MaxFilesZeroStartsNothing) {
     EXPECT_EQ(job->thread, nullptr);
 }
 
+// Each run takes "Connections" as it stands when the run starts, restarts
+// included. (An empty URL: every run fails at once without the network.)
+TEST_F(JobQueueTest, EachRunTakesTheConnectionsSettingWhenItStarts) {
+    DownloadJob* job = AddJob("", dir_.File("a"));
+    maxTries = 10;
+    for (int connections : {7, 1, 16, 4}) {
+        connectionsPerDownload = connections;
+        StartJobs();
+        ASSERT_NE(job->thread, nullptr) << connections;
+        EXPECT_EQ(job->connections, static_cast<unsigned>(connections));
+        connectionsPerDownload = 2;  // a change during the run is for the next one
+        ASSERT_EQ(VWait(job->thread, V_INFINITE), VWAIT_SIGNALLED);
+        EXPECT_EQ(job->connections, static_cast<unsigned>(connections));
+        CollectRun(job);
+        ASSERT_EQ(job->status.load(), STATUS_FAILED);
+    }
+}
+
 // The scheduler against the local server, with the main loop's part played by
 // the test: wait for a run's end, collect it, StartJobs, then produce every
 // row's LastError text (which is where the 404 rule bites).

@@ -76,6 +76,7 @@ protected:
         listPath = dir_.File("filelist.dat");
         maxFiles = 1;
         maxTries = 5;
+        connectionsPerDownload = kDefaultConnections;
     }
     void TearDown() override {
         DestroyAllJobs();

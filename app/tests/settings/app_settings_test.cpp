@@ -22,6 +22,7 @@ protected:
         defPath = "stale";
         maxFiles = -7;
         maxTries = -7;
+        connectionsPerDownload = -7;
         for (int& width : colWidths) width = -7;
         maxSpeed = -7;
         proxyMode = proxyHost = proxyUser = proxyPassword = "stale";
@@ -36,9 +37,11 @@ const char kFiftyWidths[] =
     "32000000320000003200000032000000320000"
     "00FA";
 
-// The keys after MaxTries with their defaults: the network's, then the window's.
+// The keys after MaxTries with their defaults: Connections, the network's, then
+// the window's.
 const char kNetworkDefaults[] =
-    "MaxSpeed=0\nProxy=Environment\nProxyHost=\nProxyPort=0\nProxyUser=\nProxyPassword=\n"
+    "Connections=4\nMaxSpeed=0\nProxy=Environment\nProxyHost=\nProxyPort=0\nProxyUser="
+    "\nProxyPassword=\n"
     "WindowLeft=0\nWindowTop=0\nWindowWidth=0\nWindowHeight=0\n";
 
 TEST_F(AppSettingsTest, FirstStartWithoutAFileGivesTheDefaultsAndWritesAllKeys) {
@@ -160,6 +163,36 @@ TEST_F(AppSettingsTest, LimitsPastTheirRangeAreBroughtIntoIt) {
         LoadSettings();
         EXPECT_EQ(maxFiles, c.files) << c.text;
         EXPECT_EQ(maxTries, c.tries) << c.text;
+    }
+}
+
+TEST_F(AppSettingsTest, ConnectionsFromOneToSixteenAreKeptAnythingElseGivesFour) {
+    const struct {
+        const char* line;
+        int connections;
+    } cases[] = {
+        {"", 4},  // missing
+        {"Connections=1\n", 1},
+        {"Connections=16\n", 16},
+        {"connections = 9\n", 9},
+        {"Connections=\"12\"\n", 12},
+        {"Connections=0\n", 4},
+        {"Connections=17\n", 4},
+        {"Connections=-3\n", 4},
+        {"Connections=99999999999\n", 4},
+        {"Connections=many\n", 4},
+        {"Connections=\n", 4},
+    };
+    for (const auto& c : cases) {
+        SetUp();
+        WriteBytes(iniPath, std::string("[Vantorel]\n") + c.line);
+        LoadSettings();
+        EXPECT_EQ(connectionsPerDownload, c.connections) << c.line;
+        // What was taken is what the next start reads.
+        ASSERT_TRUE(SaveSettings());
+        SetUp();
+        LoadSettings();
+        EXPECT_EQ(connectionsPerDownload, c.connections) << c.line;
     }
 }
 

@@ -143,6 +143,9 @@ TEST_F(JobListExtrasTest, SpeedTipForRunningRowsOnly) {
     const QString tip = tips->TipFor(job);
     EXPECT_TRUE(tip.startsWith("Speed: ")) << tip.toStdString();
     EXPECT_TRUE(tip.contains("\nTime left: ")) << tip.toStdString();
+    EXPECT_FALSE(tip.contains("Connections")) << tip.toStdString();  // none open
+    job->connectionsInUse = 3;
+    EXPECT_TRUE(tips->TipFor(job).endsWith("\nConnections: 3")) << tips->TipFor(job).toStdString();
     EXPECT_EQ(tips->MeterCount(), 1u);
     // The column texts are untouched: still five columns, no tooltip stored.
     EXPECT_EQ(window.jobView()->columnCount(), 5);
@@ -161,7 +164,7 @@ TEST_F(JobListExtrasTest, SpeedTipForRunningRowsOnly) {
     EXPECT_TRUE(QToolTip::isVisible());
     EXPECT_TRUE(QToolTip::text().startsWith("Speed: ")) << QToolTip::text().toStdString();
 
-    job->status = STATUS_FAILED;  // the run ended: its meter goes
+    job->status = STATUS_FAILED;  // the run ended: its meter goes, and with it the tip
     UpdateJobRow(&window, job, 0);
     EXPECT_EQ(tips->TipFor(job), "");
     EXPECT_EQ(tips->MeterCount(), 0u);

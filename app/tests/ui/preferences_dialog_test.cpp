@@ -9,6 +9,7 @@
 #include <QLabel>
 #include <QLineEdit>
 #include <QPushButton>
+#include <QSpinBox>
 #include <QTest>
 #include <climits>
 #include <filesystem>
@@ -20,8 +21,8 @@
 #include "dialogs.h"
 #include "job_view.h"
 #include "main_window.h"
-#include "network_settings.h"
 #include "modal_driver.h"
+#include "network_settings.h"
 #include "test_server.h"
 #include "ui_fixture.h"
 
@@ -32,6 +33,9 @@ class PreferencesDialogTest : public UiTest {
 protected:
     static QLineEdit* Box(QDialog& dialog, const char* name) {
         return dialog.findChild<QLineEdit*>(name);
+    }
+    static QSpinBox* Spin(QDialog& dialog) {
+        return dialog.findChild<QSpinBox*>("connectionsSpin");
     }
     static void ClickOk(QDialog& dialog) {
         QTest::mouseClick(dialog.findChild<QPushButton*>("okButton"), Qt::LeftButton);
@@ -72,6 +76,7 @@ TEST_F(PreferencesDialogTest, FormMatchesTheTemplate) {
         {"maxTriesLabel", "Max &Tries for failures:", "maxTriesEdit", true},
         {"folderLabel", "&Default Save Location:", "folderEdit", false},
         {"maxSpeedLabel", "Max download &speed (KiB/s):", "maxSpeedEdit", true},
+        {"connectionsLabel", "Co&nnections per download:", "connectionsSpin", true},
         {"proxyLabel", "Pro&xy:", "proxyCombo", true},
         {"proxyHostLabel", "&Host:", "proxyHostEdit", true},
         {"proxyPortLabel", "&Port:", "proxyPortEdit", true},
@@ -94,21 +99,25 @@ TEST_F(PreferencesDialogTest, FormMatchesTheTemplate) {
 
     std::vector<QString> order;
     QWidget* widget = Box(dialog, "maxFilesEdit");
-    for (int i = 0; i < 11; ++i, widget = widget->nextInFocusChain()) {
-        while (widget->focusPolicy() == Qt::NoFocus) widget = widget->nextInFocusChain();
+    for (int i = 0; i < 12; ++i, widget = widget->nextInFocusChain()) {
+        // The spin box's own editor follows it in the chain: the box stands for both.
+        while (widget->focusPolicy() == Qt::NoFocus ||
+               qobject_cast<QSpinBox*>(widget->parentWidget()) != nullptr) {
+            widget = widget->nextInFocusChain();
+        }
         order.push_back(widget->objectName());
     }
     EXPECT_EQ(order, (std::vector<QString>{"maxFilesEdit", "maxTriesEdit", "folderEdit",
-                                           "maxSpeedEdit", "proxyCombo", "proxyHostEdit",
-                                           "proxyPortEdit", "proxyUserEdit", "proxyPasswordEdit",
-                                           "okButton", "cancelButton"}));
+                                           "maxSpeedEdit", "connectionsSpin", "proxyCombo",
+                                           "proxyHostEdit", "proxyPortEdit", "proxyUserEdit",
+                                           "proxyPasswordEdit", "okButton", "cancelButton"}));
 
     const QSize base = DialogBaseUnits(dialog.font());
-    EXPECT_EQ(dialog.size(), DialogUnitsToPixels(QRect(0, 0, 186, 195), base).size());
+    EXPECT_EQ(dialog.size(), DialogUnitsToPixels(QRect(0, 0, 186, 211), base).size());
     EXPECT_EQ(Box(dialog, "maxTriesEdit")->geometry(),
               DialogUnitsToPixels(QRect(101, 23, 37, 12), base));
     EXPECT_EQ(dialog.findChild<QPushButton*>("cancelButton")->geometry(),
-              DialogUnitsToPixels(QRect(76, 176, 50, 14), base));
+              DialogUnitsToPixels(QRect(76, 192, 50, 14), base));
     EXPECT_EQ(dialog.pos(), window.centralWidget()->mapToGlobal(QPoint(0, 0)));
 }
 
@@ -133,7 +142,11 @@ TEST_F(PreferencesDialogTest, ShowsTheSettingsWithLimitsAsUnsignedNumbers) {
     defPath = "/some/where";
     maxFiles = 3;
     maxTries = INT_MIN;  // stored from 2147483648 earlier
+    connectionsPerDownload = 11;
     PreferencesDialog dialog(nullptr);
+    EXPECT_EQ(Spin(dialog)->value(), 11);
+    EXPECT_EQ(Spin(dialog)->minimum(), 1);
+    EXPECT_EQ(Spin(dialog)->maximum(), 16);
     EXPECT_EQ(Box(dialog, "folderEdit")->text(), "/some/where");
     EXPECT_EQ(Box(dialog, "maxFilesEdit")->text(), "3");
     EXPECT_EQ(Box(dialog, "maxTriesEdit")->text(), "2147483648");
@@ -198,12 +211,13 @@ TEST_F(PreferencesDialogTest, OkTakesTheValuesAsTyped) {
         std::string current;  // the current folder afterwards
         int files;
         int tries;
+        int connections;
     };
     const Case cases[] = {
-        {dir / "sub", "3", "0", dir / "sub", 3, 0},
-        {"deeper", "100", "", dir / "sub/deeper", 100, 0},
-        {"..", "0", "1000", dir / "sub", 0, 1000},
-        {dir.path(), "007", "12", dir.path(), 7, 12},
+        {dir / "sub", "3", "0", dir / "sub", 3, 0, 1},
+        {"deeper", "100", "", dir / "sub/deeper", 100, 0, 16},
+        {"..", "0", "1000", dir / "sub", 0, 1000, 9},
+        {dir.path(), "007", "12", dir.path(), 7, 12, 4},
     };
     maxFiles = 0;  // so no run starts; the scheduler is tested below
     for (const Case& c : cases) {
@@ -212,12 +226,14 @@ TEST_F(PreferencesDialogTest, OkTakesTheValuesAsTyped) {
         Box(dialog, "folderEdit")->setText(QString::fromStdString(c.folder));
         Box(dialog, "maxFilesEdit")->setText(c.maxFilesText);
         Box(dialog, "maxTriesEdit")->setText(c.maxTriesText);
+        Spin(dialog)->setValue(c.connections);
         ClickOk(dialog);
         EXPECT_FALSE(dialog.isVisible()) << c.folder;
         EXPECT_EQ(dialog.result(), 1);
         EXPECT_EQ(defPath, c.folder);  // as typed, relative or not
         EXPECT_EQ(maxFiles, c.files) << c.maxFilesText;
         EXPECT_EQ(maxTries, c.tries) << c.maxTriesText;
+        EXPECT_EQ(connectionsPerDownload, c.connections);
         EXPECT_EQ(std::filesystem::current_path(), std::filesystem::path(c.current));
     }
 }

@@ -31,6 +31,7 @@ protected:
         listPath = dir / "filelist.dat";
         maxFiles = 1;
         maxTries = 5;
+        connectionsPerDownload = kDefaultConnections;
         for (int& width : colWidths) width = 50;
     }
 
