@@ -53,12 +53,20 @@ void SpeedPacer::Pace(std::size_t count) {
         if (limit != 0) due = Book(&processDue, now, count, limit);
     }
     const std::uint64_t own = owner_.speedLimit.load(std::memory_order_relaxed);
-    if (own != ownLimit_) {
+    if (shared_ != nullptr) {
+        std::lock_guard lock(shared_->mutex);
+        if (own != shared_->limit) {
+            shared_->limit = own;
+            shared_->due = now;
+        }
+        ownLimit_ = own;
+        if (own != 0) due = std::max(due, Book(&shared_->due, now, count, own));
+    } else if (own != ownLimit_) {
         // A new limit of its own starts from now, whatever the old one had booked.
         ownLimit_ = own;
         ownDue_ = now;
     }
-    if (own != 0) due = std::max(due, Book(&ownDue_, now, count, own));
+    if (own != 0 && shared_ == nullptr) due = std::max(due, Book(&ownDue_, now, count, own));
     // Every block that is due later is waited for, however short the wait: a run
     // that went on without waiting would book its next block before the others
     // had booked theirs, and take more than its share. A wait that oversleeps

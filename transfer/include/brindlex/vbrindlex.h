@@ -136,6 +136,13 @@ public:
     // thread), read by the owner, relaxed like the other values; final once
     // `thread` is signalled.
     std::atomic<int> fileError;
+    // How many connections a run may open for this file: 1 after construction,
+    // which fetches exactly as a single request does. Set by the owner before a
+    // run; each run reads it when it starts (0 counts as 1).
+    unsigned connections;
+    // How many connections the run in progress has open now (0 when none runs).
+    // Written by the run's threads, read by the owner, relaxed like the values.
+    std::atomic<unsigned> connectionsInUse;
 
     VBRINDLEX();
     // Releases the strings and the handles; never waits for a run, so the owner
