@@ -170,6 +170,25 @@ TEST_F(SplitDownload, PiecesOverSeveralConnectionsAreByteExact) {
     EXPECT_EQ(asked.back().last, size - 1);
 }
 
+// A connection done with its piece takes over the second half of a slow one's.
+TEST_F(SplitDownload, AnIdleConnectionTakesHalfOfASlowOnesPiece) {
+    const std::uint64_t size = 8 * kMiB;
+    const Route fast{.size = size, .etag = kEtag};
+    Route slow = fast;
+    slow.bytesPerSecond = kMiB;
+    TestServer server;
+    server.SetSequence("/f", {fast, slow, fast});
+    EXPECT_EQ(Fetch(server.Url("/f"), out_, 2).result, RESULT_OK);
+    EXPECT_TRUE(ReadWholeFile(out_) == Body(0, size));
+    const auto asked = AskedRanges(server.RequestsFor("/f"));
+    ASSERT_EQ(asked.size(), 2u);
+    EXPECT_EQ(asked[0].first, size / 2);
+    // Half of what the slow one had left, to the end of the file.
+    EXPECT_GT(asked[1].first, size / 2 + kMiB);
+    EXPECT_LT(asked[1].first, size - kMiB);
+    EXPECT_EQ(asked[1].last, size - 1);
+}
+
 // Stopped, or killed with SIGKILL, mid-way: the record names only bytes on disk,
 // and the next attempt asks for nothing else than what is missing.
 TEST_F(SplitDownload, ResumeAfterAStopOrAKillAsksOnlyTheMissingRanges) {
@@ -308,6 +327,32 @@ TEST_F(SplitDownload, NoAttributesOrASmallFileTakeOneRequest) {
         EXPECT_EQ(server.RequestsFor("/f").size(), 1u);
         EXPECT_TRUE(ReadWholeFile(out_) == Body(0, c.size));
     }
+}
+
+}  // namespace
+
+namespace {
+
+// A record of more ranges than the attribute holds keeps the largest ones: it
+// claims less than the file holds, never more.
+TEST_F(SplitDownload, ARecordTooLongForTheAttributeDropsItsSmallestRanges) {
+    brindlex::HeldRecord record{.total = 1000000, .version = "http://h:80 \"v1\"", .ranges = {}};
+    for (std::uint64_t i = 0; i < 500; ++i) record.ranges.push_back({i * 2000, i * 2000 + 1 + i});
+    vtest::WriteWholeFile(out_, std::string(1000000, 'x'));
+    const int fd = open(out_.c_str(), O_RDWR);
+    ASSERT_TRUE(brindlex::WriteHeldRecord(fd, record));
+    brindlex::HeldRecord read;
+    EXPECT_EQ(brindlex::ReadHeldRecord(fd, record.version, 1000000, &read),
+              brindlex::RecordState::Trusted);
+    close(fd);
+    EXPECT_LE(brindlex::EncodeHeldRecord(record).size(), brindlex::kMaxHeldRecord);
+    ASSERT_FALSE(read.ranges.empty());
+    EXPECT_LT(read.ranges.size(), record.ranges.size());
+    for (const auto& r : read.ranges) {
+        const auto& original = record.ranges[r.start / 2000];
+        EXPECT_TRUE(r.start == original.start && r.end == original.end);
+    }
+    EXPECT_EQ(read.ranges.back().end, record.ranges.back().end) << "the largest range stays";
 }
 
 }  // namespace
