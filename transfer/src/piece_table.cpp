@@ -20,25 +20,24 @@ PieceTable::PieceTable(std::uint64_t total, const std::vector<ByteRange>& held,
 }
 
 void PieceTable::AddHeld(std::uint64_t start, std::uint64_t end) {
-    // Joined with the ranges it touches; the bytes are counted once.
-    auto after = held_.upper_bound(start);
-    if (after != held_.begin()) {
-        auto before = std::prev(after);
-        if (before->second >= start) {
-            if (before->second >= end) return;
-            heldBytes_ -= before->second - before->first;
-            start = before->first;
-            held_.erase(before);
-        }
+    // A connection's blocks follow each other: the range it touches grows in
+    // place, with no node made or freed per block.
+    auto range = held_.upper_bound(start);
+    if (range != held_.begin() && std::prev(range)->second >= start) {
+        range = std::prev(range);
+        if (range->second >= end) return;
+        heldBytes_ += end - range->second;
+        range->second = end;
+    } else {
+        range = held_.emplace_hint(range, start, end);
+        heldBytes_ += end - start;
     }
-    after = held_.lower_bound(start);
-    while (after != held_.end() && after->first <= end) {
-        heldBytes_ -= after->second - after->first;
-        end = std::max(end, after->second);
-        after = held_.erase(after);
+    // Joined with the ranges it reaches now; bytes of both are counted once.
+    for (auto next = std::next(range); next != held_.end() && next->first <= range->second;) {
+        heldBytes_ -= std::min(next->second, range->second) - next->first;
+        range->second = std::max(range->second, next->second);
+        next = held_.erase(next);
     }
-    held_[start] = end;
-    heldBytes_ += end - start;
 }
 
 std::optional<std::uint64_t> PieceTable::Claim(int worker, std::uint64_t at) {

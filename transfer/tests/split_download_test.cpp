@@ -277,6 +277,21 @@ TEST_F(SplitDownload, PiecesThatCannotBeContinuedAreFetchedAgainWhole) {
     }
 }
 
+// A piece of another length of resource: the file changed while it was being
+// fetched. Nothing of that answer is written, and the next attempt starts over.
+TEST_F(SplitDownload, APieceOfAnotherVersionEndsTheAttemptAndTheNextStartsOver) {
+    const std::uint64_t size = 8 * kMiB;
+    const Route good{.size = size, .bytesPerSecond = 4 * kMiB, .etag = kEtag};
+    const Route longer{.size = size + 5, .etag = kEtag};
+    TestServer server;
+    server.SetSequence("/f", {good, longer, Route{.size = size, .etag = kEtag}});
+    EXPECT_EQ(Fetch(server.Url("/f"), out_, 2).result, RESULT_DROPPED);
+    const std::size_t before = server.RequestsFor("/f").size();
+    EXPECT_EQ(Fetch(server.Url("/f"), out_, 2).result, RESULT_OK);
+    EXPECT_TRUE(ReadWholeFile(out_) == Body(0, size));
+    EXPECT_FALSE(server.RequestsFor("/f").at(before).HasHeader("Range"));
+}
+
 // Servers that want fewer connections: the download goes on with the ones it has.
 TEST_F(SplitDownload, ServersRefusingExtraConnectionsStillGiveTheWholeFile) {
     const std::uint64_t size = 8 * kMiB;
