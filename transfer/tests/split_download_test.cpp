@@ -189,6 +189,30 @@ TEST_F(SplitDownload, AnIdleConnectionTakesHalfOfASlowOnesPiece) {
     EXPECT_EQ(asked[1].last, size - 1);
 }
 
+// A connection that stalls holds its piece: a stop and the watchdog end it as
+// they end the first one, and the next attempt fetches what it left.
+TEST_F(SplitDownload, AStopAndTheWatchdogReachAStalledConnection) {
+    const std::uint64_t size = 8 * kMiB;
+    const Route fast{.size = size, .etag = kEtag};
+    Route stalled = fast;
+    stalled.stallAfter = 1000;
+    for (const bool watchdog : {false, true}) {
+        SCOPED_TRACE(watchdog ? "watchdog" : "stop");
+        std::remove(out_.c_str());
+        TestServer server;
+        server.SetSequence("/f", {fast, stalled, fast});
+        brindlex::seams::watchPeriodMs = watchdog ? 300 : brindlex::seams::kWatchPeriodMs;
+        const auto began = std::chrono::steady_clock::now();
+        const Outcome run = Fetch(server.Url("/f"), out_, 2, watchdog ? 0 : 5 * kMiB);
+        brindlex::seams::watchPeriodMs = brindlex::seams::kWatchPeriodMs;
+        EXPECT_EQ(run.result, watchdog ? RESULT_TIMEOUT : RESULT_INTERRUPTED);
+        EXPECT_LT(std::chrono::steady_clock::now() - began, std::chrono::seconds(10));
+        TrustedRecord(out_, Body(0, size));
+        EXPECT_EQ(Fetch(server.Url("/f"), out_, 2).result, RESULT_OK);
+        EXPECT_TRUE(ReadWholeFile(out_) == Body(0, size));
+    }
+}
+
 // Stopped, or killed with SIGKILL, mid-way: the record names only bytes on disk,
 // and the next attempt asks for nothing else than what is missing.
 TEST_F(SplitDownload, ResumeAfterAStopOrAKillAsksOnlyTheMissingRanges) {
