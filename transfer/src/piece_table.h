@@ -52,7 +52,8 @@ public:
     std::optional<ByteRange> Take(int worker);
     // `count` bytes at `at`, the worker's next offset, are in the file now. They
     // count as held; returns where the worker's piece ends now (a thief may have
-    // taken its second half, which never starts within 256 bytes of `at`).
+    // taken its second half, which never starts within kMinPiece of the
+    // worker's offset as last told).
     std::uint64_t Advance(int worker, std::uint64_t at, std::uint64_t count);
     // The worker ends: whatever it had not fetched becomes unowned.
     void GiveBack(int worker);
