@@ -92,6 +92,8 @@ unsigned long VBRINDLEX::MinorThread() {
     // Step numbers follow the order of the work: open, split, connect, request,
     // open the file, send, read the answer's headers, receive, finish.
     const char* const path = dataReceptor;
+    // Taken once, as the run starts.
+    const unsigned wanted = connections == 0 ? 1 : connections;
     if (path == nullptr) {
         errno = 0;  // no call failed: there is no file to name
         return GoClose(nullptr, RESULT_FILE_PROBLEM, STATUS_FAILED);
@@ -324,7 +326,6 @@ unsigned long VBRINDLEX::MinorThread() {
             heldBytes += r.end - r.start;
             heldEnd = std::max(heldEnd, r.end);
         }
-        const unsigned wanted = connections == 0 ? 1 : connections;
         const bool worthSplitting =
             total != SIZE_UNKNOWN && total > heldBytes && total - heldBytes >= 2 * brindlex::kMinPiece;
         const bool holesBeyond = keepHoles && heldEnd > at;
