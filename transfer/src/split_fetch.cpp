@@ -24,6 +24,7 @@ using Clock = std::chrono::steady_clock;
 constexpr std::size_t kBlockSize = 256;
 // How many written bytes a connection counts at once (see Receive).
 constexpr std::uint64_t kReportEvery = 16 * 1024;
+constexpr auto kReportAfter = std::chrono::milliseconds(100);
 // The record is written at most this often (and at the end); the data it names
 // is synced just before, so a power cut costs at most about this much.
 constexpr auto kRecordEvery = std::chrono::milliseconds(500);
@@ -168,6 +169,7 @@ private:
         SpeedPacer pacer(owner_, &ownClock_);
         char block[kBlockSize];
         std::uint64_t unreported = 0;
+        Clock::time_point reportDue = Clock::now() + kReportAfter;
         auto report = [&] {
             if (unreported == 0) return;
             end = table_.Advance(worker, at - unreported, unreported);
@@ -194,7 +196,16 @@ private:
             }
             at += count;
             unreported += count;
-            if (unreported >= kReportEvery || at >= end) report();
+            // Every block is activity for the watchdog, however slow the data.
+            if (!(owner_.flags.load(std::memory_order_relaxed) & FLAG_ALIVE)) {
+                owner_.flags.fetch_or(FLAG_ALIVE, std::memory_order_relaxed);
+            }
+            // Slow data is counted at least every kReportAfter, so the progress
+            // shown stays current.
+            if (unreported >= kReportEvery || at >= end || Clock::now() >= reportDue) {
+                report();
+                reportDue = Clock::now() + kReportAfter;
+            }
             pacer.Written(count);
             if (at >= end) return end;
         }
