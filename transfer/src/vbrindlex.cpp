@@ -9,8 +9,8 @@
 #include <cstdlib>
 #include <cstring>
 
-#include "internet.h"
 #include "held_record.h"
+#include "internet.h"
 #include "resume_validator.h"
 #include "seams.h"
 
