@@ -43,6 +43,10 @@ Clock::time_point Book(Clock::time_point* due, Clock::time_point now, std::size_
 }  // namespace
 
 void SpeedPacer::Pace(std::size_t count) {
+    // The connections of one run take their turns on the clocks one at a time,
+    // waits included: to the process-wide clock they are one run, not several.
+    std::unique_lock<std::mutex> turn;
+    if (shared_ != nullptr) turn = std::unique_lock(shared_->turn);
     const Clock::time_point now = Clock::now();
     Clock::time_point due = now;
     std::uint64_t generation = 0;
@@ -54,7 +58,6 @@ void SpeedPacer::Pace(std::size_t count) {
     }
     const std::uint64_t own = owner_.speedLimit.load(std::memory_order_relaxed);
     if (shared_ != nullptr) {
-        std::lock_guard lock(shared_->mutex);
         if (own != shared_->limit) {
             shared_->limit = own;
             shared_->due = now;

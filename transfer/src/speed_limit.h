@@ -25,9 +25,10 @@ namespace brindlex {
 extern std::atomic<std::uint64_t> processSpeedLimit;
 
 // The object's own clock, shared by the connections of an attempt that fetches
-// over several: its limit is for all of them together.
+// over several: its limit is for all of them together, and they take one turn
+// on the process-wide clock, as one run.
 struct SharedOwnClock {
-    std::mutex mutex;
+    std::mutex turn;  // held by the connection booking and waiting its turn
     std::uint64_t limit = 0;
     std::chrono::steady_clock::time_point due{};
 };

@@ -213,6 +213,35 @@ TEST_F(SplitDownload, AStopAndTheWatchdogReachAStalledConnection) {
     }
 }
 
+// A run's limits hold for all its connections together: the object's own, and
+// its share of the process-wide one, which it takes as one run.
+TEST_F(SplitDownload, SpeedLimitsHoldForAllConnectionsTogether) {
+    const std::uint64_t size = 3 * kMiB;
+    for (const bool own : {true, false}) {
+        SCOPED_TRACE(own ? "own limit" : "process-wide limit");
+        std::remove(out_.c_str());
+        TestServer server;
+        server.Set("/f", Route{.size = size, .etag = kEtag});
+        VBRINDLEX t;
+        const std::string url = server.Url("/f");
+        t.SetURL(url.c_str());
+        t.SetDataReceptor(reinterpret_cast<std::uintptr_t>(out_.c_str()));
+        t.connections = 4;
+        if (own) {
+            t.speedLimit = 2 * kMiB;
+        } else {
+            VSetSpeedLimit(2 * kMiB);
+        }
+        const auto began = std::chrono::steady_clock::now();
+        EXPECT_EQ(t.Go(), RESULT_OK);
+        VSetSpeedLimit(0);
+        // 1.5 s at the limit; several connections each at the limit take far less.
+        EXPECT_GT(std::chrono::steady_clock::now() - began, std::chrono::milliseconds(1300));
+        EXPECT_TRUE(ReadWholeFile(out_) == Body(0, size));
+        EXPECT_GE(server.RequestsFor("/f").size(), 2u);
+    }
+}
+
 // Stopped, or killed with SIGKILL, mid-way: the record names only bytes on disk,
 // and the next attempt asks for nothing else than what is missing.
 TEST_F(SplitDownload, ResumeAfterAStopOrAKillAsksOnlyTheMissingRanges) {
