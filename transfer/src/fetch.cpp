@@ -181,6 +181,9 @@ unsigned long VBRINDLEX::MinorThread() {
     brindlex::ContentRange range{};
     bool rangeAccepted = false;
     std::string refererLine;
+    // Set once a piece showed the file changed on the server during a split fetch.
+    bool restarted = false;
+ask:
     for (;;) {
         rangeAsked = !fromStart && (existingLength != 0 || recorded) &&
                      !(flags.load(std::memory_order_relaxed) & FLAG_NO_RANGE);
@@ -360,6 +363,14 @@ unsigned long VBRINDLEX::MinorThread() {
                     StampFileTime(file, head.modified);
                 }
                 if (outcome.code == RESULT_OK) return end(RESULT_OK, STATUS_DONE);
+                if (outcome.versionChanged && !restarted) {
+                    // Nothing of the other version was written: the same attempt
+                    // asks once more, without a range, for the whole new file.
+                    restarted = true;
+                    fromStart = true;
+                    if (!openRequest()) return end(RESULT_BAD_REQUEST, STATUS_FAILED);
+                    goto ask;
+                }
                 errno = outcome.error;
                 return end(outcome.code, STATUS_FAILED);
             }

@@ -75,11 +75,12 @@ public:
 
     SplitOutcome Finish() {
         WriteRecord(true);
-        if (table_.Complete()) return {RESULT_OK, 0};
+        if (table_.Complete()) return {RESULT_OK, 0, false};
+        if (versionChanged_.load(std::memory_order_relaxed)) return {RESULT_DROPPED, 0, true};
         const unsigned long code = abortCode_.load(std::memory_order_relaxed);
-        if (code != RESULT_OK) return {code, abortError_.load(std::memory_order_relaxed)};
-        if (Stopped()) return {RESULT_INTERRUPTED, 0};
-        return {failure_.load(std::memory_order_relaxed), 0};
+        if (code != RESULT_OK) return {code, abortError_.load(std::memory_order_relaxed), false};
+        if (Stopped()) return {RESULT_INTERRUPTED, 0, false};
+        return {failure_.load(std::memory_order_relaxed), 0, false};
     }
 
 private:
@@ -150,8 +151,8 @@ private:
     }
 
     // A piece of another length of resource: the file changed on the server while
-    // it was being fetched. Nothing of it is written, and the next attempt
-    // fetches the file again from its start.
+    // it was being fetched. Nothing of it is written; the record is marked stale,
+    // so the file is fetched again from its start (fetch.cpp asks at once).
     bool VersionChanged() {
         versionChanged_.store(true, std::memory_order_relaxed);
         Abort(RESULT_DROPPED, 0);

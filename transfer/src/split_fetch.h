@@ -41,6 +41,8 @@ struct SplitPlan {
 struct SplitOutcome {
     unsigned long code;  // RESULT_OK once every byte is held
     int error;           // errno of a failed write (RESULT_FILE_PROBLEM)
+    // A piece was of another length of resource: the file changed on the server.
+    bool versionChanged;
 };
 
 // Worker thread. `first` is the first request, its body about to start at `at`.

@@ -331,18 +331,36 @@ TEST_F(SplitDownload, PiecesThatCannotBeContinuedAreFetchedAgainWhole) {
 }
 
 // A piece of another length of resource: the file changed while it was being
-// fetched. Nothing of that answer is written, and the next attempt starts over.
-TEST_F(SplitDownload, APieceOfAnotherVersionEndsTheAttemptAndTheNextStartsOver) {
+// fetched. Nothing of that answer is written; the same attempt starts over once,
+// and a second change ends it, the next attempt starting over.
+TEST_F(SplitDownload, APieceOfAnotherVersionStartsTheFileOver) {
     const std::uint64_t size = 8 * kMiB;
     const Route good{.size = size, .bytesPerSecond = 4 * kMiB, .etag = kEtag};
     const Route longer{.size = size + 5, .etag = kEtag};
-    TestServer server;
-    server.SetSequence("/f", {good, longer, Route{.size = size, .etag = kEtag}});
-    EXPECT_EQ(Fetch(server.Url("/f"), out_, 2).result, RESULT_DROPPED);
-    const std::size_t before = server.RequestsFor("/f").size();
-    EXPECT_EQ(Fetch(server.Url("/f"), out_, 2).result, RESULT_OK);
-    EXPECT_TRUE(ReadWholeFile(out_) == Body(0, size));
-    EXPECT_FALSE(server.RequestsFor("/f").at(before).HasHeader("Range"));
+    const Route fast{.size = size, .etag = kEtag};
+    const struct {
+        const char* name;
+        std::vector<Route> sequence;
+        unsigned long result;
+    } cases[] = {
+        {"changed once", {good, longer, fast}, RESULT_OK},
+        {"changed twice", {good, longer, good, longer, fast}, RESULT_DROPPED},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.name);
+        std::remove(out_.c_str());
+        TestServer server;
+        server.SetSequence("/f", c.sequence);
+        EXPECT_EQ(Fetch(server.Url("/f"), out_, 2).result, c.result);
+        // The whole file again, without a range, right after the piece that differed.
+        EXPECT_FALSE(server.RequestsFor("/f").at(2).HasHeader("Range"));
+        if (c.result != RESULT_OK) {
+            const std::size_t before = server.RequestsFor("/f").size();
+            EXPECT_EQ(Fetch(server.Url("/f"), out_, 2).result, RESULT_OK);
+            EXPECT_FALSE(server.RequestsFor("/f").at(before).HasHeader("Range"));
+        }
+        EXPECT_TRUE(ReadWholeFile(out_) == Body(0, size));
+    }
 }
 
 // Servers that want fewer connections: the download goes on with the ones it has.
