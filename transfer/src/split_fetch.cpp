@@ -54,7 +54,18 @@ public:
     }
 
     void RunFirst(VHINTERNET first, std::uint64_t at, std::optional<std::uint64_t> end) {
-        const bool goesOn = !end || Receive(0, first, at, *end) != kEnded;
+        bool goesOn = true;
+        while (end) {
+            const std::uint64_t reached = Receive(0, first, at, *end);
+            if (reached == kEnded) {
+                goesOn = false;
+                break;
+            }
+            // The piece behind it given back untouched (a refused connection's):
+            // the answer runs on into it, with no request of its own.
+            at = reached;
+            end = table_.Claim(0, at);
+        }
         // Its range runs to the end of the resource: the rest belongs to others.
         // The fetch keeps its references; this only ends the transfer.
         net::InternetRetain(first);

@@ -387,8 +387,6 @@ TEST_F(SplitDownload, ServersRefusingExtraConnectionsStillGiveTheWholeFile) {
         server.SetSequence("/f", c.sequence);
         EXPECT_EQ(Fetch(server.Url("/f"), out_, 4).result, RESULT_OK);
         EXPECT_TRUE(ReadWholeFile(out_) == Body(0, size));
-        // The pieces given back were fetched by a later request.
-        EXPECT_GT(server.RequestsFor("/f").size(), 4u);
     }
 }
 
