@@ -6,6 +6,10 @@
 // next attempt can resume from the file's length and never splice stale or partial
 // bytes.
 //
+// A file fetched over several connections (split_fetch.h) has holes instead: its
+// record of held ranges says what it holds, and such a file is never judged by
+// its length.
+//
 // Bytes held are never glued to bytes of another version. When the answer shows
 // that the partial file is stale (a range of another version than the one the
 // file's validator names, or a 416 naming a resource shorter than the file), the
@@ -15,20 +19,24 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <cerrno>
 #include <cstdio>
 #include <cstring>
 #include <ctime>
 #include <optional>
 #include <string>
+#include <vector>
 
 #include "answer_head.h"
 #include "brindlex/vbrindlex.h"
 #include "content_range.h"
+#include "held_record.h"
 #include "internet.h"
 #include "output_file.h"
 #include "resume_validator.h"
 #include "speed_limit.h"
+#include "split_fetch.h"
 
 namespace net = brindlex::net;
 
@@ -62,6 +70,17 @@ bool WriteBlock(int fd, const char* data, std::size_t count) {
     return true;
 }
 
+// The validator attribute's text, as the record of held ranges names it.
+std::string VersionText(const std::optional<brindlex::ResumeValidator>& validator) {
+    return validator ? validator->origin + " " + validator->value : std::string();
+}
+
+// Where the first byte the record does not hold is.
+std::uint64_t HeldPrefix(const brindlex::HeldRecord& record) {
+    return !record.ranges.empty() && record.ranges.front().start == 0 ? record.ranges.front().end
+                                                                       : 0;
+}
+
 void StampFileTime(std::FILE* file, std::time_t when) {
     const timespec times[2] = {{when, 0}, {when, 0}};
     futimens(fileno(file), times);
@@ -73,6 +92,8 @@ unsigned long VBRINDLEX::MinorThread() {
     // Step numbers follow the order of the work: open, split, connect, request,
     // open the file, send, read the answer's headers, receive, finish.
     const char* const path = dataReceptor;
+    // Taken once, as the run starts.
+    const unsigned wanted = connections == 0 ? 1 : connections;
     if (path == nullptr) {
         errno = 0;  // no call failed: there is no file to name
         return GoClose(nullptr, RESULT_FILE_PROBLEM, STATUS_FAILED);
@@ -139,23 +160,47 @@ unsigned long VBRINDLEX::MinorThread() {
         existingLength = static_cast<std::uint64_t>(ftello(file));
         if (existingLength != 0) validator = brindlex::ReadResumeValidator(fileno(file));
     }
+    // A file split over several connections has holes: its record, not its
+    // length, says what it holds. One that cannot be trusted is fetched again
+    // from the start, never spliced.
+    brindlex::HeldRecord record;
+    brindlex::RecordState recordState = brindlex::RecordState::None;
+    if (toFile && existingLength != 0) {
+        recordState = brindlex::ReadHeldRecord(fileno(file), VersionText(validator),
+                                               existingLength, &record);
+    }
+    const bool recorded = recordState == brindlex::RecordState::Trusted;
+    if (recorded) existingLength = HeldPrefix(record);
 
     // A file already as long as the resource is done, unless asked to fetch it again.
     const bool keepComplete = !(flags.load(std::memory_order_relaxed) & FLAG_REFETCH_COMPLETE);
     // Set once the answer showed the held bytes stale: the whole resource again.
-    bool fromStart = false;
+    bool fromStart = recordState == brindlex::RecordState::Untrusted;
     bool rangeAsked = false;
     brindlex::AnswerHead head;
     brindlex::ContentRange range{};
     bool rangeAccepted = false;
+    std::string refererLine;
+    // Set once a piece showed the file changed on the server during a split fetch.
+    bool restarted = false;
+ask:
     for (;;) {
-        rangeAsked = !fromStart && existingLength != 0 &&
+        rangeAsked = !fromStart && (existingLength != 0 || recorded) &&
                      !(flags.load(std::memory_order_relaxed) & FLAG_NO_RANGE);
         // The Range and Referer lines are built without a size limit: a long URL
         // still gets its whole Referer line.
         std::string headers;
         if (rangeAsked) {
-            headers = "Range: bytes=" + std::to_string(existingLength) + "-\r\n";
+            headers = "Range: bytes=" + std::to_string(existingLength) + "-";
+            // Only up to the next recorded range: nothing held is asked again.
+            if (recorded) {
+                for (const brindlex::ByteRange& held : record.ranges) {
+                    if (held.start <= existingLength) continue;
+                    headers += std::to_string(held.start - 1);
+                    break;
+                }
+            }
+            headers += "\r\n";
             received.store(existingLength, std::memory_order_relaxed);
             // The range is only wanted if it is still of the same version.
             if (validator) {
@@ -166,7 +211,9 @@ unsigned long VBRINDLEX::MinorThread() {
         // The URL's own credentials never travel in a Referer line. A download
         // started from a page names that page, as the browser would have.
         const bool page = refererIsPage != 0 && referer != nullptr && *referer != '\0';
-        headers += "Referer: " + net::WithoutCredentials(page ? referer : url) + "\r\n";
+        refererLine = "Referer: " + net::WithoutCredentials(page ? referer : url) + "\r\n";
+        headers += refererLine;
+        connectionsInUse.store(1, std::memory_order_relaxed);
         if (!net::HttpSendRequest(request.get(), headers.c_str())) {
             return end(net::HttpSendFailure(request.get()), STATUS_FAILED);
         }
@@ -188,7 +235,7 @@ unsigned long VBRINDLEX::MinorThread() {
                 return end(RESULT_OK, STATUS_DONE);
             }
             // Shorter than the file: the file can only hold an older version.
-            stale = whole < existingLength;
+            stale = whole < existingLength || (recorded && whole != record.total);
         }
         if (!stale && head.status >= 300) return end(head.status, STATUS_FAILED);
 
@@ -200,10 +247,12 @@ unsigned long VBRINDLEX::MinorThread() {
                         brindlex::ParseContentRange(head.rangeText, &range) &&
                         range.start <= (fromStart ? 0 : existingLength);
         // Bytes of another version would follow the held ones.
-        if (rangeAccepted && range.start != 0 && validator &&
+        if (rangeAccepted && (range.start != 0 || recorded) && validator &&
             !brindlex::IsHeldVersion(*validator, request.get())) {
             stale = true;
         }
+        // The recorded ranges are of a resource of the recorded length only.
+        if (rangeAccepted && recorded && range.total != record.total) stale = true;
         if (!stale) break;
         // Once only: the second request asks for no range, so nothing in its
         // answer can prove the file stale again.
@@ -239,7 +288,8 @@ unsigned long VBRINDLEX::MinorThread() {
         totalSize.store(known ? head.announced : SIZE_UNKNOWN, std::memory_order_relaxed);
         // A file with a validator is known to be partial: one as long as the whole
         // answer holds another version (the server found our validator stale).
-        if (known && head.announced == existingLength && keepComplete && !validator && !fromStart) {
+        if (known && head.announced == existingLength && keepComplete && !validator && !fromStart &&
+            !recorded) {
             received.store(existingLength, std::memory_order_relaxed);
             return end(RESULT_OK, STATUS_DONE);
         }
@@ -255,6 +305,78 @@ unsigned long VBRINDLEX::MinorThread() {
         received.store(existingLength, std::memory_order_relaxed);
         return end(code, STATUS_FAILED);
     };
+
+    // Ranges proven to work (a range placed, or a whole answer that offers them
+    // with its length): the rest may come over several connections at once.
+    if (file != nullptr) {
+        const std::uint64_t at = received.load(std::memory_order_relaxed);
+        const std::uint64_t total = totalSize.load(std::memory_order_relaxed);
+        const bool rangesWork =
+            !(flags.load(std::memory_order_relaxed) & FLAG_NO_RANGE) &&
+            (rangeAccepted || (head.advertisesRanges && !head.hasRangeHeader));
+        // The recorded holes stay worth fetching only behind a range that
+        // continues the record exactly.
+        const bool keepHoles = recorded && rangeAccepted && range.start == existingLength;
+        std::vector<brindlex::ByteRange> held;
+        if (keepHoles) {
+            held = record.ranges;
+        } else if (at != 0) {
+            held.push_back({0, at});
+        }
+        std::uint64_t heldBytes = 0;
+        std::uint64_t heldEnd = at;
+        for (const brindlex::ByteRange& r : held) {
+            heldBytes += r.end - r.start;
+            heldEnd = std::max(heldEnd, r.end);
+        }
+        const bool worthSplitting =
+            total != SIZE_UNKNOWN && total > heldBytes && total - heldBytes >= 2 * brindlex::kMinPiece;
+        const bool holesBeyond = keepHoles && heldEnd > at;
+        if (rangesWork && total != SIZE_UNKNOWN && total > at &&
+            (holesBeyond || (wanted > 1 && worthSplitting))) {
+            const int fd = fileno(file);
+            // Nothing past what is held is claimed by anyone: it goes now. Then
+            // the record of what is held, before any byte lands past the prefix.
+            if (!CutTo(file, heldEnd)) return endUnstarted(RESULT_FILE_PROBLEM);
+            brindlex::KeepResumeValidator(fd, request.get(), at != 0);
+            brindlex::SplitPlan plan;
+            plan.record = {total, VersionText(brindlex::ReadResumeValidator(fd)), held};
+            // Where the file system keeps no attributes, one connection, as always.
+            if (brindlex::WriteHeldRecord(fd, plan.record)) {
+                plan.fd = fd;
+                plan.connection = connection.get();
+                plan.object = object;
+                plan.referer = referer;
+                plan.secure = parts.schemeId == net::Scheme::Https;
+                plan.refererLine = refererLine;
+                plan.version = brindlex::AnswerValidator(request.get());
+                plan.extra = worthSplitting ? wanted - 1 : 0;
+                plan.held = [this](std::uint64_t bytes) {
+                    received.store(bytes, std::memory_order_relaxed);
+                    SetStatus(static_cast<long long>(bytes));
+                };
+                received.store(heldBytes, std::memory_order_relaxed);
+                SetStatus(static_cast<long long>(heldBytes));
+                const brindlex::SplitOutcome outcome =
+                    brindlex::FetchSplit(*this, plan, request.get(), at);
+                if (outcome.code == RESULT_OK || outcome.code == RESULT_INTERRUPTED) {
+                    StampFileTime(file, head.modified);
+                }
+                if (outcome.code == RESULT_OK) return end(RESULT_OK, STATUS_DONE);
+                if (outcome.versionChanged && !restarted) {
+                    // Nothing of the other version was written: the same attempt
+                    // asks once more, without a range, for the whole new file.
+                    restarted = true;
+                    fromStart = true;
+                    if (!openRequest()) return end(RESULT_BAD_REQUEST, STATUS_FAILED);
+                    goto ask;
+                }
+                errno = outcome.error;
+                return end(outcome.code, STATUS_FAILED);
+            }
+        }
+    }
+
     char block[kBlockSize];
     brindlex::SpeedPacer pacer(*this);
     for (;;) {
@@ -283,6 +405,11 @@ unsigned long VBRINDLEX::MinorThread() {
             if (!CutTo(file, done)) return endUnstarted(RESULT_FILE_PROBLEM);
             if (file != nullptr) {
                 brindlex::KeepResumeValidator(fileno(file), request.get(), done != 0);
+                // Cut first: a record gone before the cut would leave the holes
+                // to be taken for data.
+                if (recordState != brindlex::RecordState::None) {
+                    brindlex::ForgetHeldRecord(fileno(file));
+                }
             }
         }
         if (file != nullptr && !WriteBlock(fileno(file), block, count)) {

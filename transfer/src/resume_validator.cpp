@@ -96,6 +96,15 @@ bool IsHeldVersion(const ResumeValidator& held, VHINTERNET answer) {
            (StrongEtagOf(answer) == held.value || LastModifiedOf(answer) == held.value);
 }
 
+std::optional<ResumeValidator> AnswerValidator(VHINTERNET answer) {
+    ResumeValidator validator;
+    validator.value = ValidatorOf(answer);
+    if (validator.value.empty() || !net::HttpQueryOrigin(answer, &validator.origin)) {
+        return std::nullopt;
+    }
+    return validator;
+}
+
 void KeepResumeValidator(int fd, VHINTERNET answer, bool continuation) {
     const std::string value = ValidatorOf(answer);
     std::string origin;

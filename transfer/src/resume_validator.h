@@ -39,6 +39,10 @@ std::optional<ResumeValidator> ReadResumeValidator(int fd);
 // redirect gets no If-Range, so this is the only check its ranges ever pass.
 bool IsHeldVersion(const ResumeValidator& held, VHINTERNET answer);
 
+// The validator of an answer with the origin that gave it; none when the answer
+// gives no strong ETag and no Last-Modified.
+std::optional<ResumeValidator> AnswerValidator(VHINTERNET answer);
+
 // Worker thread, once the final answer's body is about to be written. Keeps the
 // answer's validator with the file. An answer without one leaves a continued
 // file's validator as it was (the server found it current) and removes it from a

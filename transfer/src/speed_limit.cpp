@@ -43,6 +43,10 @@ Clock::time_point Book(Clock::time_point* due, Clock::time_point now, std::size_
 }  // namespace
 
 void SpeedPacer::Pace(std::size_t count) {
+    // The connections of one run take their turns on the clocks one at a time,
+    // waits included: to the process-wide clock they are one run, not several.
+    std::unique_lock<std::mutex> turn;
+    if (shared_ != nullptr) turn = std::unique_lock(shared_->turn);
     const Clock::time_point now = Clock::now();
     Clock::time_point due = now;
     std::uint64_t generation = 0;
@@ -53,12 +57,19 @@ void SpeedPacer::Pace(std::size_t count) {
         if (limit != 0) due = Book(&processDue, now, count, limit);
     }
     const std::uint64_t own = owner_.speedLimit.load(std::memory_order_relaxed);
-    if (own != ownLimit_) {
+    if (shared_ != nullptr) {
+        if (own != shared_->limit) {
+            shared_->limit = own;
+            shared_->due = now;
+        }
+        ownLimit_ = own;
+        if (own != 0) due = std::max(due, Book(&shared_->due, now, count, own));
+    } else if (own != ownLimit_) {
         // A new limit of its own starts from now, whatever the old one had booked.
         ownLimit_ = own;
         ownDue_ = now;
     }
-    if (own != 0) due = std::max(due, Book(&ownDue_, now, count, own));
+    if (own != 0 && shared_ == nullptr) due = std::max(due, Book(&ownDue_, now, count, own));
     // Every block that is due later is waited for, however short the wait: a run
     // that went on without waiting would book its next block before the others
     // had booked theirs, and take more than its share. A wait that oversleeps

@@ -14,6 +14,7 @@
 #include <chrono>
 #include <cstddef>
 #include <cstdint>
+#include <mutex>
 
 #include "brindlex/vbrindlex.h"
 
@@ -23,10 +24,20 @@ namespace brindlex {
 // fetch's read loop to test each block.
 extern std::atomic<std::uint64_t> processSpeedLimit;
 
-// One attempt's side of the limits; lives on the fetch worker for one attempt.
+// The object's own clock, shared by the connections of an attempt that fetches
+// over several: its limit is for all of them together, and they take one turn
+// on the process-wide clock, as one run.
+struct SharedOwnClock {
+    std::mutex turn;  // held by the connection booking and waiting its turn
+    std::uint64_t limit = 0;
+    std::chrono::steady_clock::time_point due{};
+};
+
+// One connection's side of the limits; lives on its thread for one attempt.
 class SpeedPacer {
 public:
-    explicit SpeedPacer(VBRINDLEX& owner) : owner_(owner) {}
+    explicit SpeedPacer(VBRINDLEX& owner, SharedOwnClock* shared = nullptr)
+        : owner_(owner), shared_(shared) {}
     SpeedPacer(const SpeedPacer&) = delete;
     SpeedPacer& operator=(const SpeedPacer&) = delete;
 
@@ -49,6 +60,7 @@ private:
     void HoldUntil(Clock::time_point due, std::uint64_t generation);
 
     VBRINDLEX& owner_;
+    SharedOwnClock* const shared_;
     std::uint64_t ownLimit_ = 0;
     Clock::time_point ownDue_{};
 };

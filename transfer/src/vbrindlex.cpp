@@ -9,6 +9,7 @@
 #include <cstdlib>
 #include <cstring>
 
+#include "held_record.h"
 #include "internet.h"
 #include "resume_validator.h"
 #include "seams.h"
@@ -245,9 +246,13 @@ unsigned long VBRINDLEX::GoClose(std::FILE* file, unsigned long code, long long 
     if (code == RESULT_FILE_PROBLEM) fileError.store(errno, std::memory_order_relaxed);
     // A complete file has nothing left to resume.
     if (file != nullptr) {
-        if (finalStatus == STATUS_DONE) brindlex::ForgetResumeValidator(fileno(file));
+        if (finalStatus == STATUS_DONE) {
+            brindlex::ForgetResumeValidator(fileno(file));
+            brindlex::ForgetHeldRecord(fileno(file));
+        }
         std::fclose(file);
     }
+    connectionsInUse.store(0, std::memory_order_relaxed);
     flags.fetch_or(FLAG_ALIVE, std::memory_order_relaxed);
     status.store(finalStatus, std::memory_order_relaxed);
     if (statusEvent != nullptr) VSetEvent(statusEvent);
