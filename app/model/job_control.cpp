@@ -85,6 +85,11 @@ const char* JobStatusText(DownloadJob* job) {
     return StatusText(job);
 }
 
+const char* JobStatusText(DownloadJob* job, long long status, std::uint64_t total) {
+    if (job->paused == kPaused && status != STATUS_DONE) return PausedText(job, status, total);
+    return StatusText(status, total);
+}
+
 namespace {
 
 // Appends the job New File would add, without saving or starting anything.

@@ -11,7 +11,6 @@
 #include <QMenu>
 #include <QSet>
 #include <QStringList>
-#include <QTreeWidget>
 #include <QUrl>
 #include <algorithm>
 #include <climits>

@@ -11,8 +11,8 @@
 #include <QMenuBar>
 #include <QStatusBar>
 #include <QStringList>
-#include <QTreeWidget>
-#include <QTreeWidgetItem>
+#include <QItemSelectionModel>
+#include <QTreeView>
 #include <QUrl>
 #include <algorithm>
 #include <vector>
@@ -24,6 +24,7 @@
 #include "job_control.h"
 #include "job_list_extras.h"
 #include "job_queue.h"
+#include "job_table_model.h"
 #include "job_view.h"
 #include "message_box.h"
 #include "status_summary.h"
@@ -59,12 +60,10 @@ void MainWindow::BuildMenu() {
 }
 
 void MainWindow::BuildJobList() {
-    jobView_ = new QTreeWidget(this);
+    jobModel_ = new JobTableModel(this);
+    jobView_ = new QTreeView(this);
     jobView_->setObjectName(QStringLiteral("jobView"));
-    jobView_->setColumnCount(kColumnCount);
-    jobView_->setHeaderLabels({QStringLiteral("URL"), QStringLiteral("File"),
-                               QStringLiteral("Status"), QStringLiteral("LastError"),
-                               QStringLiteral("Size")});
+    jobView_->setModel(jobModel_);
     // A flat report: rows in queue order, never sorted, whole rows selected,
     // several at once with Shift and Ctrl.
     jobView_->setRootIsDecorated(false);
@@ -92,11 +91,12 @@ void MainWindow::BuildJobList() {
 }
 
 void MainWindow::ShowJobMenu(const QPoint& pos) {
-    QTreeWidgetItem* item = jobView_->itemAt(pos);
-    if (item == nullptr) return;  // below the last row: no menu
-    if (!item->isSelected()) {
-        jobView_->clearSelection();
-        item->setSelected(true);
+    const QModelIndex index = jobView_->indexAt(pos);
+    if (!index.isValid()) return;  // below the last row: no menu
+    QItemSelectionModel* selection = jobView_->selectionModel();
+    if (!selection->isRowSelected(index.row(), QModelIndex())) {
+        selection->select(index,
+                          QItemSelectionModel::ClearAndSelect | QItemSelectionModel::Rows);
     }
     // The menu runs a loop of its own, where a collected run rebuilds the rows
     // and loses the selection: Delete takes the jobs chosen when it opened.

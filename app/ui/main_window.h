@@ -23,7 +23,8 @@ class WindowCommands;
 class QAction;
 class QMenu;
 class QPoint;
-class QTreeWidget;
+class JobTableModel;
+class QTreeView;
 class QUrl;
 
 class MainWindow : public QMainWindow {
@@ -33,7 +34,7 @@ public:
     MainWindow();
     ~MainWindow() override;
 
-    QTreeWidget* jobView() const { return jobView_; }
+    QTreeView* jobView() const { return jobView_; }
     JobWatcher& watcher() { return watcher_; }
     QAction* newFileAction() const { return newFileAction_; }
     QAction* preferencesAction() const { return preferencesAction_; }
@@ -95,7 +96,8 @@ private:
     void OnPreferences();
     void OnExit();
 
-    QTreeWidget* jobView_ = nullptr;
+    QTreeView* jobView_ = nullptr;
+    JobTableModel* jobModel_ = nullptr;
     QAction* newFileAction_ = nullptr;
     QAction* preferencesAction_ = nullptr;
     QAction* exitAction_ = nullptr;

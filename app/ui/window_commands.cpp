@@ -9,8 +9,8 @@
 #include <QScreen>
 #include <QStyle>
 #include <QToolBar>
-#include <QTreeWidget>
-#include <QTreeWidgetItem>
+#include <QItemSelectionModel>
+#include <QTreeView>
 #include <algorithm>
 #include <unordered_set>
 #include <vector>
@@ -93,10 +93,11 @@ WindowCommands::WindowCommands(MainWindow* window) : QObject(window), window_(wi
     Describe(preferences, QStringLiteral("Preferences"), preferences->shortcut());
     toolBar_->addAction(preferences);
 
-    QTreeWidget* list = window->jobView();
-    connect(list, &QTreeWidget::itemSelectionChanged, this, &WindowCommands::UpdateEntries);
-    connect(list, &QTreeWidget::itemDoubleClicked, this,
-            [this](QTreeWidgetItem* row) { OpenDoneRow(row); });
+    QTreeView* list = window->jobView();
+    connect(list->selectionModel(), &QItemSelectionModel::selectionChanged, this,
+            &WindowCommands::UpdateEntries);
+    connect(list, &QAbstractItemView::doubleClicked, this,
+            [this](const QModelIndex& row) { OpenDoneRow(row); });
     list->installEventFilter(this);
     // Every command may change what applies: checked once it has run.
     for (QAction* action : {pause_, resume_, retry_, delete_, retryKeys_, actions->pauseAction(),
@@ -121,23 +122,29 @@ void WindowCommands::UpdateEntries() {
 }
 
 void WindowCommands::DeleteSelected() {
-    const std::vector<DownloadJob*> chosen = SelectedJobsOfRows(window_);
-    // The row that takes the first deleted one's place: the first one after it
-    // that stays, else the last one before it that stays.
+    // The row that takes the first deleted one's place, as the user sees the
+    // rows: the first one below it that stays, else the last one above it that
+    // stays.
+    QTreeView* list = window_->jobView();
+    QModelIndexList chosen = list->selectionModel()->selectedRows();
     DownloadJob* next = nullptr;
-    if (!chosen.empty()) {
-        const std::unordered_set<const DownloadJob*> going(chosen.begin(), chosen.end());
-        auto stays = [&](const DownloadJob* job) {
-            return going.count(job) == 0 && job->deleteMark == 0;
+    if (!chosen.isEmpty()) {
+        std::unordered_set<int> going;
+        int first = chosen.front().row();
+        for (const QModelIndex& index : chosen) {
+            going.insert(index.row());
+            first = std::min(first, index.row());
+        }
+        const QAbstractItemModel* rows = list->model();
+        auto staying = [&](int row) -> DownloadJob* {
+            if (going.count(row) != 0) return nullptr;
+            DownloadJob* job = JobOfIndex(list, rows->index(row, 0));
+            return job != nullptr && job->deleteMark == 0 ? job : nullptr;
         };
-        for (DownloadJob* job = chosen.front()->next; job != nullptr && next == nullptr;
-             job = job->next) {
-            if (stays(job)) next = job;
+        for (int row = first + 1; row < rows->rowCount() && next == nullptr; ++row) {
+            next = staying(row);
         }
-        for (DownloadJob* job = chosen.front()->prev; job != nullptr && next == nullptr;
-             job = job->prev) {
-            if (stays(job)) next = job;
-        }
+        for (int row = first - 1; row >= 0 && next == nullptr; --row) next = staying(row);
     }
     DeleteSelectedJobs(window_);
     SelectAndShowJob(window_, next);
@@ -158,25 +165,27 @@ void WindowCommands::ClearFinished() {
     UpdateEntries();
 }
 
-void WindowCommands::OpenDoneRow(QTreeWidgetItem* row) {
-    DownloadJob* job = JobOfRow(row);
+void WindowCommands::OpenDoneRow(const QModelIndex& row) {
+    DownloadJob* job = JobOfIndex(window_->jobView(), row);
     if (job != nullptr && job->status.load(std::memory_order_relaxed) == STATUS_DONE) {
         window_->jobActions()->OpenFile({job});
     }
 }
 
 bool WindowCommands::eventFilter(QObject* watched, QEvent* event) {
-    QTreeWidget* list = window_->jobView();
+    QTreeView* list = window_->jobView();
     if (watched == list && event->type() == QEvent::KeyPress) {
         const auto* key = static_cast<QKeyEvent*>(event);
         const bool menuKey = key->key() == Qt::Key_Menu ||
                              (key->key() == Qt::Key_F10 && key->modifiers() == Qt::ShiftModifier);
         if (menuKey) {
             // The popup of the current row, or of the first selected one.
-            QTreeWidgetItem* row = list->currentItem();
-            if (row == nullptr && !list->selectedItems().isEmpty())
-                row = list->selectedItems().first();
-            if (row != nullptr) window_->ShowJobMenu(list->visualItemRect(row).center());
+            QModelIndex row = list->currentIndex();
+            if (!row.isValid()) {
+                const QModelIndexList selected = list->selectionModel()->selectedRows();
+                if (!selected.isEmpty()) row = selected.first();
+            }
+            if (row.isValid()) window_->ShowJobMenu(list->visualRect(row).center());
             return true;
         }
     }

@@ -16,6 +16,7 @@
 
 class MainWindow;
 class QAction;
+class QModelIndex;
 class QToolBar;
 
 class WindowCommands : public QObject {
@@ -57,7 +58,7 @@ protected:
     bool eventFilter(QObject* watched, QEvent* event) override;
 
 private:
-    void OpenDoneRow(class QTreeWidgetItem* row);
+    void OpenDoneRow(const QModelIndex& row);
 
     MainWindow* window_;
     QToolBar* toolBar_ = nullptr;

@@ -240,3 +240,34 @@ TEST_F(JobViewTest, TextsAreProducedByFillRefreshAndRowUpdateOnlyNeverByPainting
 
 }  // namespace
 }  // namespace vtest
+
+namespace vtest {
+namespace {
+
+TEST_F(JobViewTest, ABatchOfRowUpdatesIsAnnouncedOncePerRunOfAdjacentRows) {
+    maxFiles = 0;
+    AddIdleJobs(6);
+    MainWindow window;
+    FillJobView(&window);
+    std::vector<std::pair<int, int>> spans;
+    QObject::connect(JobModelOf(&window), &QAbstractItemModel::dataChanged,
+                     [&](const QModelIndex& from, const QModelIndex& to) {
+                         spans.emplace_back(from.row(), to.row());
+                     });
+    std::vector<DownloadJob*> jobs;
+    for (DownloadJob* job = jobList; job != nullptr; job = job->next) {
+        job->status = 100;
+        jobs.push_back(job);
+    }
+
+    UpdateJobRowsOf(&window, {jobs[4], jobs[0], jobs[1], jobs[5], jobs[2], jobs[0]});
+
+    EXPECT_EQ(spans, (std::vector<std::pair<int, int>>{{0, 2}, {4, 5}}));
+    EXPECT_EQ(CellText(window, 4, kStatusColumn), "100b");
+    // A row outside the batch keeps what it showed: data() never reads the job.
+    EXPECT_EQ(CellText(window, 3, kStatusColumn), "Wait");
+    for (DownloadJob* job : jobs) job->status = STATUS_WAIT;
+}
+
+}  // namespace
+}  // namespace vtest

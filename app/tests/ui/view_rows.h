@@ -8,7 +8,6 @@
 #include <QPoint>
 #include <QString>
 #include <QTreeView>
-#include <QTreeWidget>
 #include <QVariant>
 
 #include "main_window.h"
