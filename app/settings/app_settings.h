@@ -28,10 +28,14 @@ extern int windowLeft;
 extern int windowTop;
 extern int windowWidth;
 extern int windowHeight;
+// Which rows the list shows: "All", "Running", "Waiting", "Paused", "Done" or
+// "Failed"; any other text means All.
+extern std::string viewFilter;
 
 // Reads "DefPath" (default ""), "MaxFiles" (1), "MaxTries" (5) and "ColWidths"
 // (20 bytes; 50 for every column when they cannot be read) from iniPath, then
-// "WindowLeft", "WindowTop", "WindowWidth" and "WindowHeight" (0 each), then the
+// "WindowLeft", "WindowTop", "WindowWidth" and "WindowHeight" (0 each), "ViewFilter"
+// ("All"), then the
 // network settings (network_settings.h): "MaxSpeed" (0), "Proxy" ("Environment"),
 // "ProxyHost" (""), "ProxyPort" (0), "ProxyUser" ("") and "ProxyPassword" ("").
 // A missing or unreadable file gives every default; a value out of range is
@@ -41,7 +45,7 @@ void LoadSettings();
 
 // Writes "ColWidths", "DefPath", "MaxFiles" and "MaxTries" (integers as "%d"), in
 // that order, then the network settings in the order above, then the window's
-// four keys, into iniPath with one
+// four keys and "ViewFilter", into iniPath with one
 // replacement of the file. A value that cannot be stored on one line (a folder
 // name holding a line break) is left out and the file keeps its old one. False
 // when the file could not be written; it is then as it was.

@@ -23,11 +23,13 @@
 #include "job_actions.h"
 #include "job_control.h"
 #include "job_list_extras.h"
+#include "job_filter.h"
 #include "job_queue.h"
 #include "job_table_model.h"
 #include "job_view.h"
 #include "message_box.h"
 #include "status_summary.h"
+#include "view_filter_bar.h"
 #include "window_commands.h"
 
 MainWindow::MainWindow() : watcher_(this) {
@@ -39,6 +41,7 @@ MainWindow::MainWindow() : watcher_(this) {
     new StatusSummary(this);
     jobActions_ = new JobActions(this);
     commands_ = new WindowCommands(this);
+    filterBar_ = new ViewFilterBar(commands_->toolBar(), jobFilter_);
     WindowCommands::RestorePlace(*this);
     openUrl = [](const QUrl& url) { return QDesktopServices::openUrl(url); };
     runJobMenu = [](QMenu& menu, const QPoint& globalPos) { return menu.exec(globalPos); };
@@ -63,18 +66,24 @@ void MainWindow::BuildJobList() {
     jobModel_ = new JobTableModel(this);
     jobView_ = new QTreeView(this);
     jobView_->setObjectName(QStringLiteral("jobView"));
-    jobView_->setModel(jobModel_);
-    // A flat report: rows in queue order, never sorted, whole rows selected,
-    // several at once with Shift and Ctrl.
+    // The view shows the rows through the sort and filter; the model keeps the
+    // queue's order.
+    jobFilter_ = new JobFilterProxy(this);
+    jobFilter_->setSourceModel(jobModel_);
+    jobView_->setModel(jobFilter_);
+    // A flat report: rows in queue order until a header click sorts them (a
+    // third click goes back to the queue's order), whole rows selected, several
+    // at once with Shift and Ctrl.
     jobView_->setRootIsDecorated(false);
     jobView_->setItemsExpandable(false);
     jobView_->setUniformRowHeights(true);
-    jobView_->setSortingEnabled(false);
     jobView_->setSelectionBehavior(QAbstractItemView::SelectRows);
     jobView_->setSelectionMode(QAbstractItemView::ExtendedSelection);
     jobView_->setEditTriggers(QAbstractItemView::NoEditTriggers);
     QHeaderView* header = jobView_->header();
-    header->setSectionsClickable(false);
+    header->setSortIndicatorClearable(true);
+    header->setSortIndicator(-1, Qt::AscendingOrder);
+    jobView_->setSortingEnabled(true);
     header->setSectionsMovable(false);
     // The stored widths are the columns' own: no column stretches to fill.
     header->setStretchLastSection(false);

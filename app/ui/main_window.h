@@ -23,7 +23,9 @@ class WindowCommands;
 class QAction;
 class QMenu;
 class QPoint;
+class JobFilterProxy;
 class JobTableModel;
+class ViewFilterBar;
 class QTreeView;
 class QUrl;
 
@@ -35,6 +37,10 @@ public:
     ~MainWindow() override;
 
     QTreeView* jobView() const { return jobView_; }
+    // The sort and filter between the rows and the view, and its boxes on the
+    // toolbar (job_filter.h, view_filter_bar.h).
+    JobFilterProxy* jobFilter() const { return jobFilter_; }
+    ViewFilterBar* filterBar() const { return filterBar_; }
     JobWatcher& watcher() { return watcher_; }
     QAction* newFileAction() const { return newFileAction_; }
     QAction* preferencesAction() const { return preferencesAction_; }
@@ -98,6 +104,8 @@ private:
 
     QTreeView* jobView_ = nullptr;
     JobTableModel* jobModel_ = nullptr;
+    JobFilterProxy* jobFilter_ = nullptr;
+    ViewFilterBar* filterBar_ = nullptr;
     QAction* newFileAction_ = nullptr;
     QAction* preferencesAction_ = nullptr;
     QAction* exitAction_ = nullptr;

@@ -27,6 +27,7 @@ protected:
         proxyMode = proxyHost = proxyUser = proxyPassword = "stale";
         proxyPort = -7;
         windowLeft = windowTop = windowWidth = windowHeight = -7;
+        viewFilter = "stale";
     }
 
     TempFolder folder_;
@@ -39,7 +40,7 @@ const char kFiftyWidths[] =
 // The keys after MaxTries with their defaults: the network's, then the window's.
 const char kNetworkDefaults[] =
     "MaxSpeed=0\nProxy=Environment\nProxyHost=\nProxyPort=0\nProxyUser=\nProxyPassword=\n"
-    "WindowLeft=0\nWindowTop=0\nWindowWidth=0\nWindowHeight=0\n";
+    "WindowLeft=0\nWindowTop=0\nWindowWidth=0\nWindowHeight=0\nViewFilter=All\n";
 
 TEST_F(AppSettingsTest, FirstStartWithoutAFileGivesTheDefaultsAndWritesAllKeys) {
     LoadSettings();
@@ -65,6 +66,7 @@ TEST_F(AppSettingsTest, EverySettingSurvivesARoundTrip) {
     windowTop = 30;
     windowWidth = 900;
     windowHeight = 500;
+    viewFilter = "Paused";
     ASSERT_TRUE(SaveSettings());
 
     SetUp();
@@ -77,6 +79,7 @@ TEST_F(AppSettingsTest, EverySettingSurvivesARoundTrip) {
     EXPECT_EQ(windowTop, 30);
     EXPECT_EQ(windowWidth, 900);
     EXPECT_EQ(windowHeight, 500);
+    EXPECT_EQ(viewFilter, "Paused");
 }
 
 TEST_F(AppSettingsTest, HandWrittenFileIsReadAndItsOtherLinesKept) {

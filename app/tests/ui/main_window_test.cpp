@@ -53,7 +53,8 @@ TEST_F(MainWindowTest, HasTheFileMenuAndAFlatListWithTheStoredWidths) {
         EXPECT_EQ(view->model()->headerData(column, Qt::Horizontal).toString(), headings[column]);
         EXPECT_EQ(view->header()->sectionSize(column), widths[column]);
     }
-    EXPECT_FALSE(view->isSortingEnabled());
+    // Sorted only by a header click: the queue's order at first.
+    EXPECT_EQ(view->header()->sortIndicatorSection(), -1);
     EXPECT_FALSE(view->rootIsDecorated());
     EXPECT_EQ(view->selectionBehavior(), QAbstractItemView::SelectRows);
     EXPECT_EQ(view->selectionMode(), QAbstractItemView::ExtendedSelection);

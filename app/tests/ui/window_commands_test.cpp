@@ -11,6 +11,7 @@
 #include <QStatusBar>
 #include <QToolBar>
 #include <QUrl>
+#include <QWidgetAction>
 
 #include "app_settings.h"
 #include "job_actions.h"
@@ -109,7 +110,8 @@ TEST_F(WindowCommandsTest, ToolbarEntriesShowTheirKeysAndFollowTheSelection) {
     WindowCommands* commands = window.commands();
     QStringList tips;
     for (QAction* action : commands->toolBar()->actions()) {
-        if (action->isSeparator()) continue;
+        // The filter's boxes follow the commands.
+        if (action->isSeparator() || qobject_cast<QWidgetAction*>(action) != nullptr) continue;
         tips << action->toolTip();
         EXPECT_FALSE(action->icon().isNull()) << action->toolTip().toStdString();
     }
