@@ -3,14 +3,10 @@
 #include <QTreeView>
 
 #include "job_view.h"
-#include "main_window.h"
 #include "speed_tips.h"
 #include "status_delegate.h"
-#include "url_drop.h"
 
-void InstallJobListExtras(MainWindow* window) {
-    QTreeView* list = window->jobView();
-    JobTableModel* model = JobModelOf(window);
+void InstallJobListExtras(QTreeView* list, JobTableModel* model) {
     if (list != nullptr && model != nullptr) {
         list->setItemDelegateForColumn(kStatusColumn, new StatusDelegate(list));
         auto* tips = new SpeedTips(
@@ -22,5 +18,4 @@ void InstallJobListExtras(MainWindow* window) {
             return tips->ShortTextFor(job);
         };
     }
-    new UrlDrop(window);
 }

@@ -1,12 +1,13 @@
 // What the main window shows beyond the five column texts: a progress bar in the
-// Status cell, the speed of a running row (after its Status text and in its
-// tooltip), and New File for a dropped URL.
+// Status cell and the speed of a running row (after its Status text and in its
+// tooltip).
 //
 // Threads: user-interface thread only.
 #pragma once
 
-class MainWindow;
+class JobTableModel;
+class QTreeView;
 
-// Installs the Status cell's bar, the speed tooltips and the URL drop on `window`
-// and its job list. Once, after the list exists.
-void InstallJobListExtras(MainWindow* window);
+// Installs the Status cell's bar and the speed tooltips on `list`, which shows
+// `model`'s rows. Once.
+void InstallJobListExtras(QTreeView* list, JobTableModel* model);

@@ -29,6 +29,7 @@
 #include "job_view.h"
 #include "message_box.h"
 #include "status_summary.h"
+#include "url_drop.h"
 #include "view_filter_bar.h"
 #include "window_commands.h"
 
@@ -37,10 +38,17 @@ MainWindow::MainWindow() : watcher_(this) {
     resize(760, 380);
     BuildMenu();
     BuildJobList();
-    InstallJobListExtras(this);
+    InstallJobListExtras(jobView_, jobModel_);
+    auto* drop = new UrlDrop(this);
+    connect(drop, &UrlDrop::urlDropped, this,
+            [this](const QByteArray& url) { OpenNewFileWithUrl(url.constData()); });
     new StatusSummary(this);
     jobActions_ = new JobActions(this);
-    commands_ = new WindowCommands(this);
+    jobActions_->openUrl = [this](const QUrl& url) { return openUrl(url); };
+    connect(jobActions_, &JobActions::runsStarted, &watcher_, &JobWatcher::Sync);
+    connect(jobActions_, &JobActions::message, this, &MainWindow::ShowStatusMessage);
+    commands_ = new WindowCommands(this, jobActions_, newFileAction_, preferencesAction_);
+    connect(commands_, &WindowCommands::menuRequested, this, &MainWindow::ShowJobMenu);
     filterBar_ = new ViewFilterBar(commands_->toolBar(), jobFilter_);
     WindowCommands::RestorePlace(*this);
     openUrl = [](const QUrl& url) { return QDesktopServices::openUrl(url); };
