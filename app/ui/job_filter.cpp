@@ -48,6 +48,7 @@ JobFilterProxy::JobFilterProxy(QObject* parent) : QSortFilterProxyModel(parent) 
 
 void JobFilterProxy::setSourceModel(QAbstractItemModel* source) {
     QSortFilterProxyModel::setSourceModel(source);
+    rows_ = qobject_cast<const JobTableModel*>(source);
     if (source != nullptr) {
         connect(source, &QAbstractItemModel::dataChanged, this, [this] { changed_ = true; });
     }
@@ -77,7 +78,18 @@ void JobFilterProxy::Settle() {
     invalidate();  // keeps the selection and the current row
 }
 
+bool JobFilterProxy::lessThan(const QModelIndex& left, const QModelIndex& right) const {
+    if (rows_ == nullptr) return QSortFilterProxyModel::lessThan(left, right);
+    return rows_->RowLess(left.row(), right.row(), left.column());
+}
+
 bool JobFilterProxy::filterAcceptsRow(int sourceRow, const QModelIndex& sourceParent) const {
+    if (rows_ != nullptr) {
+        if (state_ != ViewFilter::kAll && rows_->StateAt(sourceRow) != StateFor(state_)) {
+            return false;
+        }
+        return text_.isEmpty() || rows_->RowHolds(sourceRow, text_);
+    }
     const QAbstractItemModel* source = sourceModel();
     if (state_ != ViewFilter::kAll &&
         source->index(sourceRow, 0, sourceParent).data(kStateRole).toInt() !=

@@ -16,6 +16,8 @@
 #include <QTimer>
 #include <string>
 
+class JobTableModel;
+
 enum class ViewFilter { kAll, kRunning, kWaiting, kPaused, kDone, kFailed };
 inline constexpr int kViewFilterCount = 6;
 
@@ -48,10 +50,12 @@ public:
 
 protected:
     bool filterAcceptsRow(int sourceRow, const QModelIndex& sourceParent) const override;
+    bool lessThan(const QModelIndex& left, const QModelIndex& right) const override;
 
 private:
     bool Active() const;
 
+    const JobTableModel* rows_ = nullptr;  // the source, when it is the job model
     ViewFilter state_ = ViewFilter::kAll;
     QString text_;
     bool changed_ = false;

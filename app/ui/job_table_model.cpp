@@ -155,6 +155,24 @@ int JobTableModel::RowOf(const DownloadJob* job) const {
     return found != rowOf_.end() ? found->second : -1;
 }
 
+bool JobTableModel::RowLess(int a, int b, int column) const {
+    const Row& left = rows_[static_cast<std::size_t>(a)];
+    const Row& right = rows_[static_cast<std::size_t>(b)];
+    if (column == kStatusColumn) return left.status < right.status;
+    if (column == kSizeColumn) return left.size < right.size;
+    return left.texts[column].compare(right.texts[column], Qt::CaseInsensitive) < 0;
+}
+
+RowState JobTableModel::StateAt(int row) const {
+    return rows_[static_cast<std::size_t>(row)].state;
+}
+
+bool JobTableModel::RowHolds(int row, const QString& text) const {
+    const Row& shown = rows_[static_cast<std::size_t>(row)];
+    return shown.texts[kUrlColumn].contains(text, Qt::CaseInsensitive) ||
+           shown.texts[kFileColumn].contains(text, Qt::CaseInsensitive);
+}
+
 DownloadJob* JobTableModel::JobAt(int row) const {
     return row >= 0 && row < static_cast<int>(rows_.size())
                ? rows_[static_cast<std::size_t>(row)].job

@@ -65,6 +65,15 @@ public:
     // The job row `row` shows, or null.
     DownloadJob* JobAt(int row) const;
 
+    // For the sort and the filter, straight from the rows (no QVariant per
+    // comparison: a sort of a long list makes millions): whether row `a` goes
+    // before row `b` by `column` (the numbers of Status and Size, the texts of the
+    // others in any case), the row's state, and whether its URL or file name
+    // holds `text` in any case. Rows must exist.
+    bool RowLess(int a, int b, int column) const;
+    RowState StateAt(int row) const;
+    bool RowHolds(int row, const QString& text) const;
+
     // What follows a running row's Status text (its speed and time left), asked
     // for at every refresh of the row, after its reading; unset: nothing.
     std::function<QString(const DownloadJob* job)> speedText;
