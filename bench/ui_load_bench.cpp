@@ -18,7 +18,7 @@
 #include <QAbstractItemModel>
 #include <QApplication>
 #include <QTimer>
-#include <QTreeWidget>
+#include <QTreeView>
 #include <algorithm>
 #include <atomic>
 #include <chrono>

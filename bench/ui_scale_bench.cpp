@@ -17,10 +17,14 @@
 // The program is this executable, copied into a program folder of its own (the
 // program keeps its files beside itself) and started with "--as-program": it then
 // runs RunVantorel, the same call the `vantorel` main makes, with the probe above
-// installed. Usage: ui_scale_bench [--size BYTES] [--keep-alive] [N ...]   (default
+// installed. Usage: ui_scale_bench [--size BYTES] [--keep-alive] [--sort-filter] [N ...]
+// (default
 // 10240 bytes, N = 1000 10000 50000; e.g. --size 1048576 200 for 200 runs of 1
 // MiB). --keep-alive lets the server keep connections open, as nginx does, so
-// both sides may reuse them; both speak HTTP/1.1. Needs
+// both sides may reuse them; both speak HTTP/1.1. --sort-filter runs the program with
+// the view filter on Waiting (ViewFilter in its settings) and the rows sorted by File,
+// descending, from its first turn of the loop: the cost of a sort and a filter over a
+// long list. Needs
 // `curl` on the PATH. Writes N small files twice into a temporary folder, removed
 // afterwards.
 #include <fcntl.h>
@@ -34,7 +38,9 @@
 #include <time.h>
 
 #include <QAbstractEventDispatcher>
+#include <QApplication>
 #include <QCoreApplication>
+#include <QTreeView>
 #include <QTimer>
 #include <algorithm>
 #include <atomic>
@@ -50,6 +56,7 @@
 
 #include "temp_dir.h"
 #include "test_server.h"
+#include "job_table_model.h"
 #include "vantorel_app.h"
 
 extern char** environ;
@@ -65,6 +72,9 @@ std::uint64_t fileSize = 10 * 1024;
 // ---- The probe, in the program's process --------------------------------------
 
 bool asProgram = false;
+// The program sorts its rows (--sort-filter); the driver asks for it.
+bool sortRows = false;
+bool sortFilter = false;
 Clock::time_point processStart;
 
 struct Probe {
@@ -155,6 +165,20 @@ void InstallProbe() {
         probe.lastTick = now;
     });
     ticker->start();
+    if (sortRows) {
+        // As a header click would, once the window is there.
+        auto* sorter = new QTimer(app);
+        sorter->setInterval(0);
+        QObject::connect(sorter, &QTimer::timeout, [sorter] {
+            for (QWidget* window : QApplication::topLevelWidgets()) {
+                if (auto* view = window->findChild<QTreeView*>(QStringLiteral("jobView"))) {
+                    view->sortByColumn(kFileColumn, Qt::DescendingOrder);
+                    sorter->stop();
+                }
+            }
+        });
+        sorter->start();
+    }
     QObject::connect(app, &QCoreApplication::aboutToQuit, [] {
         probe.stop.store(true);
         probe.beat.join();
@@ -256,6 +280,7 @@ ProgramFigures RunProgram(const std::string& self, const vtest::TestServer& serv
     {
         std::ofstream ini(prog + "/vantorel.ini");
         ini << "[Vantorel]\nDefPath=" << out << "\nMaxFiles=" << maxFiles << "\nMaxTries=5\n";
+        if (sortFilter) ini << "ViewFilter=Waiting\n";
         std::ofstream list(prog + "/filelist.dat");
         for (int i = 0; i < count; ++i) {
             list << '"' << Url(server, i) << "\" \"f" << i << "\"\n";
@@ -265,7 +290,9 @@ ProgramFigures RunProgram(const std::string& self, const vtest::TestServer& serv
     const std::string listPath = prog + "/filelist.dat";
     ProgramFigures figures;
     const Clock::time_point start = Clock::now();
-    Child child = Spawn({program, "--as-program"}, ChildEnvironment(root, stats), root + "/output");
+    std::vector<std::string> args = {program, "--as-program"};
+    if (sortFilter) args.push_back("--sorted");
+    Child child = Spawn(args, ChildEnvironment(root, stats), root + "/output");
     if (child.pid < 0) {
         std::fprintf(stderr, "cannot start %s\n", program.c_str());
         return figures;
@@ -337,6 +364,7 @@ int main(int argc, char** argv) {
     processStart = Clock::now();
     if (argc > 1 && std::string(argv[1]) == "--as-program") {
         asProgram = true;
+        sortRows = argc > 2 && std::string(argv[2]) == "--sorted";
         return RunVantorel(1, argv);
     }
     signal(SIGPIPE, SIG_IGN);
@@ -347,6 +375,8 @@ int main(int argc, char** argv) {
             fileSize = std::strtoull(argv[++i], nullptr, 10);
         } else if (std::string(argv[i]) == "--keep-alive") {
             keepAlive = true;
+        } else if (std::string(argv[i]) == "--sort-filter") {
+            sortFilter = true;
         } else {
             counts.push_back(std::atoi(argv[i]));
         }

@@ -8,6 +8,7 @@
 #include "job_texts.h"
 #include "list_file.h"
 #include "list_save.h"
+#include "main_thread.h"
 #include "own_file.h"
 
 namespace {
@@ -31,6 +32,7 @@ bool CanRetryJobNow(const DownloadJob* job) {
 }
 
 bool PauseJob(DownloadJob* job) {
+    VANTOREL_ASSERT_UI_THREAD();
     if (!CanPauseJob(job)) return false;
     job->paused = kPaused;
     JobStoppedBeingStartable(job);
@@ -41,6 +43,7 @@ bool PauseJob(DownloadJob* job) {
 }
 
 bool ResumeJob(DownloadJob* job) {
+    VANTOREL_ASSERT_UI_THREAD();
     if (!CanResumeJob(job)) return false;
     job->paused = job->thread != nullptr ? kResumeWhenStopped : kNotPaused;
     if (job->paused == kNotPaused) JobBecameStartable(job);
@@ -49,6 +52,7 @@ bool ResumeJob(DownloadJob* job) {
 }
 
 bool RetryJobNow(DownloadJob* job) {
+    VANTOREL_ASSERT_UI_THREAD();
     if (!CanRetryJobNow(job)) return false;
     job->tries = 0;
     // No run of ours at all: its status is ours to set. Waiting, it starts as a
@@ -83,6 +87,11 @@ void SettleEndedRun(DownloadJob* job) {
 const char* JobStatusText(DownloadJob* job) {
     if (job->paused == kPaused && StatusOf(job) != STATUS_DONE) return PausedText(job);
     return StatusText(job);
+}
+
+const char* JobStatusText(DownloadJob* job, long long status, std::uint64_t total) {
+    if (job->paused == kPaused && status != STATUS_DONE) return PausedText(job, status, total);
+    return StatusText(status, total);
 }
 
 namespace {

@@ -12,6 +12,7 @@
 // Threads: user-interface thread only, like the queue itself.
 #pragma once
 
+#include <cstdint>
 #include <functional>
 #include <string>
 #include <string_view>
@@ -58,6 +59,8 @@ void SettleEndedRun(DownloadJob* job);
 // done) for a paused job that is not Done, otherwise StatusText. Shares
 // textBuffer like the other column texts.
 const char* JobStatusText(DownloadJob* job);
+// The same from one reading of the job's status and length by the caller.
+const char* JobStatusText(DownloadJob* job, long long status, std::uint64_t total);
 
 // Why AddNewFileJob added nothing, or that it did.
 enum NewFileOutcome : int {

@@ -11,6 +11,7 @@
 #include <string_view>
 #include <unordered_map>
 
+#include "main_thread.h"
 #include "own_file.h"
 
 namespace {
@@ -265,6 +266,7 @@ bool Launch(DownloadJob* job) {
 }  // namespace
 
 void AppendJob(DownloadJob* job) {
+    VANTOREL_ASSERT_UI_THREAD();
     AdoptLinked();
     Books& b = B();
     job->next = nullptr;
@@ -278,6 +280,7 @@ void AppendJob(DownloadJob* job) {
 }
 
 void RemoveJob(DownloadJob* job) {
+    VANTOREL_ASSERT_UI_THREAD();
     AdoptLinked();
     if (!InList(job)) return;
     Books& b = B();
@@ -309,6 +312,7 @@ void RemoveJob(DownloadJob* job) {
 }
 
 void StartJobs() {
+    VANTOREL_ASSERT_UI_THREAD();
     CatchUp();
     Books& b = B();
     b.startFailed = false;
@@ -337,6 +341,7 @@ void StartJobs() {
 }
 
 bool StartJobNow(DownloadJob* job) {
+    VANTOREL_ASSERT_UI_THREAD();
     CatchUp();
     if (!InList(job) || !MayStart(job)) return false;
     if (!Launch(job)) return false;
@@ -448,6 +453,7 @@ std::vector<DownloadJob*> TakeStartedJobs() {
 bool LastStartFailed() { return B().startFailed; }
 
 int RemoveDoneJobs() {
+    VANTOREL_ASSERT_UI_THREAD();
     CatchUp();
     int removed = 0;
     for (DownloadJob* job = jobList; job != nullptr;) {

@@ -116,7 +116,11 @@ char* FormatSize(char* out, std::uint64_t bytes) {
 }
 
 const char* StatusText(DownloadJob* job) {
-    const long long status = job->status.load(std::memory_order_relaxed);
+    return StatusText(job->status.load(std::memory_order_relaxed),
+                      job->totalSize.load(std::memory_order_relaxed));
+}
+
+const char* StatusText(long long status, std::uint64_t total) {
     switch (status) {
         case STATUS_DONE:
             return "Done";
@@ -136,7 +140,6 @@ const char* StatusText(DownloadJob* job) {
             break;
     }
     FormatSize(textBuffer, static_cast<std::uint64_t>(status));
-    const std::uint64_t total = job->totalSize.load(std::memory_order_relaxed);
     // An unknown length has no percentage, and neither has a length of 0: that is
     // only seen for the instant an empty body ends, where the division has no value.
     if (total != SIZE_UNKNOWN && total != 0) {
@@ -175,8 +178,12 @@ const char* LastErrorText(DownloadJob* job) {
 }
 
 const char* PausedText(DownloadJob* job) {
+    return PausedText(job, job->status.load(std::memory_order_relaxed),
+                      job->totalSize.load(std::memory_order_relaxed));
+}
+
+const char* PausedText(DownloadJob* job, long long status, std::uint64_t total) {
     std::strcpy(textBuffer, "Paused");
-    const long long status = job->status.load(std::memory_order_relaxed);
     std::uint64_t held = status >= 0 ? static_cast<std::uint64_t>(status)
                                      : job->received.load(std::memory_order_relaxed);
     struct stat info {};
@@ -188,7 +195,6 @@ const char* PausedText(DownloadJob* job) {
     if (held == 0) return textBuffer;
     char size[16];
     FormatSize(size, held);
-    const std::uint64_t total = job->totalSize.load(std::memory_order_relaxed);
     if (total != SIZE_UNKNOWN && total != 0) {
         std::snprintf(textBuffer, sizeof textBuffer, "Paused %s (%.1f%%)", size,
                       static_cast<double>(held) * 100.0 / static_cast<double>(total));

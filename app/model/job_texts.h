@@ -23,6 +23,8 @@ char* FormatSize(char* out, std::uint64_t bytes);
 // The Status text: the label of a status code, or while data arrives the size
 // received and, when the length is known, the percentage done: "1.50K (15.0%)".
 const char* StatusText(DownloadJob* job);
+// The same from one reading of the job's status and length.
+const char* StatusText(long long status, std::uint64_t total);
 
 // The label of the job's result code ("" for success). Producing the label of a
 // 404 answer adds 20 to the job's `tries`, so a missing resource soon stops being
@@ -38,6 +40,8 @@ const char* LastErrorText(DownloadJob* job);
 // (15.0%)". The bytes held are the run's own count while one is under way or
 // since the last one ended, else the length of the file on disk (a restart).
 const char* PausedText(DownloadJob* job);
+// The same with the status and length read once by the caller.
+const char* PausedText(DownloadJob* job, long long status, std::uint64_t total);
 
 // One sentence saying what the LastError text `text` ("Label:N") means, for its
 // tooltip; "" for an empty text. `fileError` is the system's error number behind

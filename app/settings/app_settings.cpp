@@ -24,6 +24,7 @@ int windowLeft = 0;
 int windowTop = 0;
 int windowWidth = 0;
 int windowHeight = 0;
+std::string viewFilter = "All";
 
 namespace {
 
@@ -55,6 +56,7 @@ const Setting kSettings[] = {
     {"WindowTop", &windowTop, nullptr, 0},
     {"WindowWidth", &windowWidth, nullptr, 0},
     {"WindowHeight", &windowHeight, nullptr, 0},
+    {"ViewFilter", &viewFilter, "All", 0},
 };
 
 void Load(const Setting& setting) {

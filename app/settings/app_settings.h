@@ -29,22 +29,25 @@ extern int windowLeft;
 extern int windowTop;
 extern int windowWidth;
 extern int windowHeight;
+// Which rows the list shows: "All", "Running", "Waiting", "Paused", "Done" or
+// "Failed"; any other text means All.
+extern std::string viewFilter;
 
 // Reads "DefPath" (default ""), "MaxFiles" (1), "MaxTries" (5), "Connections" (4)
 // and "ColWidths" (20 bytes; 50 for every column when they cannot be read) from
 // iniPath, then "WindowLeft", "WindowTop", "WindowWidth" and "WindowHeight" (0
-// each), then the network settings (network_settings.h): "MaxSpeed" (0), "Proxy"
-// ("Environment"), "ProxyHost" (""), "ProxyPort" (0), "ProxyUser" ("") and
-// "ProxyPassword" (""). A missing or unreadable file gives every default; a value
-// out of range is brought into it: "MaxFiles" and "MaxTries" into 0..kMostFiles
-// and 0..kMostTries (job_queue.h). A "Connections" that is not a number from 1 to
-// 16 gives 4.
+// each), "ViewFilter" ("All"), then the network settings (network_settings.h):
+// "MaxSpeed" (0), "Proxy" ("Environment"), "ProxyHost" (""), "ProxyPort" (0),
+// "ProxyUser" ("") and "ProxyPassword" (""). A missing or unreadable file gives
+// every default; a value out of range is brought into it: "MaxFiles" and
+// "MaxTries" into 0..kMostFiles and 0..kMostTries (job_queue.h). A "Connections"
+// that is not a number from 1 to 16 gives 4.
 void LoadSettings();
 
 // Writes "ColWidths", "DefPath", "MaxFiles", "MaxTries" and "Connections"
 // (integers as "%d"), in that order, then the network settings in the order
-// above, then the window's four keys, into iniPath with one replacement of the
-// file. A value that cannot be stored on one line (a folder name holding a line
-// break) is left out and the file keeps its old one. False when the file could
-// not be written; it is then as it was.
+// above, then the window's four keys and "ViewFilter", into iniPath with one
+// replacement of the file. A value that cannot be stored on one line (a folder
+// name holding a line break) is left out and the file keeps its old one. False
+// when the file could not be written; it is then as it was.
 bool SaveSettings();

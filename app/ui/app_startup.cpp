@@ -19,6 +19,7 @@
 #include "app_settings.h"
 #include "app_shutdown.h"
 #include "atomic_file.h"
+#include "main_thread.h"
 #include "caught_fields.h"
 #include "command_line.h"
 #include "instance_lock.h"
@@ -47,6 +48,7 @@ std::string DesktopFolder() {
 }  // namespace
 
 int RunVantorel(int argc, char** argv) {
+    RecordUiThread();
     // A write to a connection the server has closed must fail with EPIPE, not end
     // the program: libcurl can still raise SIGPIPE in corner cases (a TLS close)
     // even with CURLOPT_NOSIGNAL, and before any thread starts is the one safe

@@ -8,10 +8,10 @@
 #include <QGuiApplication>
 #include <QInputDialog>
 #include <QKeySequence>
+#include <QMainWindow>
 #include <QMenu>
 #include <QSet>
 #include <QStringList>
-#include <QTreeWidget>
 #include <QUrl>
 #include <algorithm>
 #include <climits>
@@ -22,7 +22,6 @@
 #include "job_control.h"
 #include "job_queue.h"
 #include "job_view.h"
-#include "main_window.h"
 
 namespace {
 
@@ -48,7 +47,7 @@ QString JobFilePath(const DownloadJob* job) {
     return QDir::cleanPath(QDir::current().absoluteFilePath(name));
 }
 
-JobActions::JobActions(MainWindow* window) : QObject(window), window_(window) {
+JobActions::JobActions(QMainWindow* window) : QObject(window), window_(window) {
     pauseAction_ = new QAction(QStringLiteral("Pause"), window);
     pauseAction_->setShortcut(kPauseKeys);
     connect(pauseAction_, &QAction::triggered, this, [this] { Pause(SelectedJobs()); });
@@ -160,8 +159,8 @@ void JobActions::OpenFile(const std::vector<DownloadJob*>& jobs) {
         if (!IsDone(job)) continue;
         const QString path = JobFilePath(job);
         // No program for the file, or none at all: say so, never nothing.
-        if (!window_->openUrl(QUrl::fromLocalFile(path))) {
-            window_->ShowStatusMessage(
+        if (!openUrl || !openUrl(QUrl::fromLocalFile(path))) {
+            emit message(
                 QStringLiteral("Could not open %1: no program is set up to open it").arg(path));
         }
     }
@@ -173,8 +172,8 @@ void JobActions::OpenFolder(const std::vector<DownloadJob*>& jobs) {
         const QString folder = QFileInfo(JobFilePath(job)).absolutePath();
         if (opened.contains(folder)) continue;
         opened.insert(folder);
-        if (!window_->openUrl(QUrl::fromLocalFile(folder))) {
-            window_->ShowStatusMessage(
+        if (!openUrl || !openUrl(QUrl::fromLocalFile(folder))) {
+            emit message(
                 QStringLiteral("Could not open the folder %1: no program is set up to open it")
                     .arg(folder));
         }
@@ -192,7 +191,7 @@ void JobActions::CopyUrl(const std::vector<DownloadJob*>& jobs) {
 
 void JobActions::AfterQueueChange() {
     StartJobs();
-    window_->watcher().Sync();
+    emit runsStarted();
     RefreshJobView(window_);
 }
 

@@ -9,10 +9,12 @@
 
 #include <QObject>
 #include <QString>
+#include <functional>
 #include <vector>
 
 class DownloadJob;
-class MainWindow;
+class QMainWindow;
+class QUrl;
 class QAction;
 class QMenu;
 
@@ -38,7 +40,11 @@ class JobActions : public QObject {
 
 public:
     // Child of `window`; adds the two shortcut actions to it.
-    explicit JobActions(MainWindow* window);
+    explicit JobActions(QMainWindow* window);
+
+    // Opens a file or folder with the desktop's choice of program; false when
+    // nothing could. Set by the window; unset: nothing opens.
+    std::function<bool(const QUrl& url)> openUrl;
 
     QAction* pauseAction() const { return pauseAction_; }
     QAction* resumeAction() const { return resumeAction_; }
@@ -67,11 +73,17 @@ public:
     // for this session: it is never saved.
     static void SetSpeedLimit(const std::vector<DownloadJob*>& jobs, int kibPerSecond);
 
+signals:
+    // The scheduler was run: whoever follows the runs takes the new ones now.
+    void runsStarted();
+    // What a command could not do, for the status bar.
+    void message(const QString& text);
+
 private:
     // The scheduler may start runs, and the rows change.
     void AfterQueueChange();
 
-    MainWindow* window_;
+    QMainWindow* window_;
     QAction* pauseAction_;
     QAction* resumeAction_;
     struct Entries {

@@ -1,35 +1,21 @@
 #include "job_list_extras.h"
 
-#include <QTreeWidget>
-#include <QTreeWidgetItem>
-#include <QVariant>
+#include <QTreeView>
 
-#include "download_job.h"
 #include "job_view.h"
-#include "main_window.h"
 #include "speed_tips.h"
 #include "status_delegate.h"
-#include "url_drop.h"
 
-void InstallJobListExtras(MainWindow* window) {
-    QTreeWidget* list = window->jobView();
-    if (list != nullptr) {
+void InstallJobListExtras(QTreeView* list, JobTableModel* model) {
+    if (list != nullptr && model != nullptr) {
         list->setItemDelegateForColumn(kStatusColumn, new StatusDelegate(list));
-        new SpeedTips(list);
+        auto* tips = new SpeedTips(
+            list, [list](const QModelIndex& index) { return JobOfIndex(list, index); });
+        // Every refresh of a row feeds its job's meter and renews a tip being shown.
+        model->speedText = [tips](const DownloadJob* job) {
+            tips->Sample(job);
+            tips->RefreshShownTip(job);
+            return tips->ShortTextFor(job);
+        };
     }
-    new UrlDrop(window);
-}
-
-void NoteJobProgress(QTreeWidgetItem* item, const DownloadJob* job) {
-    const double fraction = ProgressFraction(*job);
-    item->setData(kStatusColumn, kProgressRole, fraction >= 0 ? QVariant(fraction) : QVariant());
-    if (SpeedTips* tips = SpeedTips::Of(item->treeWidget())) {
-        tips->Sample(job);
-        tips->RefreshShownTip(job);
-    }
-}
-
-QString JobSpeedText(QTreeWidgetItem* item, const DownloadJob* job) {
-    SpeedTips* tips = SpeedTips::Of(item->treeWidget());
-    return tips != nullptr ? tips->ShortTextFor(job) : QString();
 }

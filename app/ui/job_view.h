@@ -1,10 +1,10 @@
-// The list of jobs in the main window: one row per job of jobList, in list order,
-// and the operations that fill it, refresh it, delete jobs from it and collect
-// ended runs.
+// The list of jobs in the main window: a tree view over the rows of jobList
+// (job_table_model.h), sorted and filtered by a proxy (job_filter.h), and the
+// operations that fill it, refresh it, delete jobs from it and collect ended
+// runs.
 //
-// The rows hold their texts; the texts are produced only by these functions, never
-// while painting, because producing the LastError text of a job answered with 404
-// changes that job's `tries` (job_texts.h).
+// The view's rows are the proxy's: whatever turns a row the user sees into a job
+// maps it to the model's row first (JobOfIndex), and back (ViewIndexOf).
 //
 // Every function takes the main window and finds the list as its central widget;
 // without one they do nothing (DeleteSelectedJobs and OnJobEnded still change the
@@ -13,16 +13,23 @@
 
 #include <vector>
 
+#include "job_table_model.h"
+
 class DownloadJob;
 class QMainWindow;
-class QTreeWidget;
-class QTreeWidgetItem;
-
-// Column indexes of the list.
-enum JobColumn { kUrlColumn, kFileColumn, kStatusColumn, kLastErrorColumn, kSizeColumn };
+class QModelIndex;
+class QTreeView;
 
 // The list of `mainWindow`, or null.
-QTreeWidget* JobListOf(QMainWindow* mainWindow);
+QTreeView* JobListOf(QMainWindow* mainWindow);
+// The model under that list, or null.
+JobTableModel* JobModelOf(QMainWindow* mainWindow);
+
+// The job an index of the view (or of the model) shows, or null.
+DownloadJob* JobOfIndex(const QTreeView* list, const QModelIndex& index);
+// The view's index of `job`'s row in `column`; invalid when the job has no row
+// or the filter hides it.
+QModelIndex ViewIndexOf(QMainWindow* mainWindow, const DownloadJob* job, int column = 0);
 
 // Rebuilds every row from jobList (selection, focus and scroll position are lost).
 void FillJobView(QMainWindow* mainWindow);
@@ -33,12 +40,10 @@ void RefreshJobView(QMainWindow* mainWindow);
 // Sets the Status and Size texts of row `row`, which shows `job`.
 void UpdateJobRow(QMainWindow* mainWindow, DownloadJob* job, int row);
 
-// The row showing `job`, or null. Constant time: FillJobView keeps a table from
-// job to row, so the per-event paths never walk the list.
-QTreeWidgetItem* JobRow(QMainWindow* mainWindow, const DownloadJob* job);
-
 // Sets the Status and Size texts of the row showing `job` (the live update).
 void UpdateJobRowOf(QMainWindow* mainWindow, DownloadJob* job);
+// The same for several jobs at once, announced in one batch.
+void UpdateJobRowsOf(QMainWindow* mainWindow, const std::vector<DownloadJob*>& jobs);
 
 // Sets the Status, LastError and Size texts of the row showing `job`: a row whose
 // job was just collected or started.
@@ -50,18 +55,13 @@ void RefreshJobRow(QMainWindow* mainWindow, DownloadJob* job);
 // nothing was selected. Output files are never touched.
 void DeleteSelectedJobs(QMainWindow* mainWindow);
 
-// The jobs of the selected rows, in list order.
+// The jobs of the selected rows, in list order. Costs the selection, not the
+// list (the toolbar asks a few times a second).
 std::vector<DownloadJob*> SelectedJobs(QMainWindow* mainWindow);
-
-// The jobs of the selected rows, in list order, found from the rows themselves:
-// costs the selection, not the list (the toolbar asks a few times a second).
 std::vector<DownloadJob*> SelectedJobsOfRows(QMainWindow* mainWindow);
 
-// The job `row` shows (a row of the list of `mainWindow`), or null.
-DownloadJob* JobOfRow(const QTreeWidgetItem* row);
-
 // Makes the row of `job` the current and only selected one and scrolls to it;
-// nothing when it has no row.
+// nothing when it has no row or the filter hides it.
 void SelectAndShowJob(QMainWindow* mainWindow, const DownloadJob* job);
 
 // Makes the rows of `jobs` the selection; a job no longer in jobList is passed

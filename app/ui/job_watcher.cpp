@@ -4,6 +4,7 @@
 #include <QMainWindow>
 #include <QSocketNotifier>
 #include <cstdlib>
+#include <vector>
 
 #include "job_queue.h"
 #include "job_view.h"
@@ -140,11 +141,17 @@ void JobWatcher::OnRunEnded(DownloadJob* job, QSocketNotifier* notifier) {
 }
 
 void JobWatcher::RepaintDirtyRows() {
-    // Only the watched runs can be dirty, and each finds its row at once.
+    // Only the watched runs can be dirty, and each finds its row at once; the
+    // rows are renewed and announced in one batch.
+    std::vector<DownloadJob*> dirty;
+    dirty.reserve(dirtyCount_);
     for (auto& [job, watch] : watches_) {
-        if (!watch.dirty) continue;
+        if (watch.dirty) dirty.push_back(job);
+    }
+    UpdateJobRowsOf(mainWindow_, dirty);
+    for (DownloadJob* job : dirty) {
+        Watch& watch = watches_.at(job);
         watch.dirty = false;
-        UpdateJobRowOf(mainWindow_, job);
         watch.status->setEnabled(true);
     }
     dirtyCount_ = 0;

@@ -11,8 +11,8 @@
 #include <QMenuBar>
 #include <QStatusBar>
 #include <QStringList>
-#include <QTreeWidget>
-#include <QTreeWidgetItem>
+#include <QItemSelectionModel>
+#include <QTreeView>
 #include <QUrl>
 #include <algorithm>
 #include <vector>
@@ -23,10 +23,14 @@
 #include "job_actions.h"
 #include "job_control.h"
 #include "job_list_extras.h"
+#include "job_filter.h"
 #include "job_queue.h"
+#include "job_table_model.h"
 #include "job_view.h"
 #include "message_box.h"
 #include "status_summary.h"
+#include "url_drop.h"
+#include "view_filter_bar.h"
 #include "window_commands.h"
 
 MainWindow::MainWindow() : watcher_(this) {
@@ -34,10 +38,18 @@ MainWindow::MainWindow() : watcher_(this) {
     resize(760, 380);
     BuildMenu();
     BuildJobList();
-    InstallJobListExtras(this);
+    InstallJobListExtras(jobView_, jobModel_);
+    auto* drop = new UrlDrop(this);
+    connect(drop, &UrlDrop::urlDropped, this,
+            [this](const QByteArray& url) { OpenNewFileWithUrl(url.constData()); });
     new StatusSummary(this);
     jobActions_ = new JobActions(this);
-    commands_ = new WindowCommands(this);
+    jobActions_->openUrl = [this](const QUrl& url) { return openUrl(url); };
+    connect(jobActions_, &JobActions::runsStarted, &watcher_, &JobWatcher::Sync);
+    connect(jobActions_, &JobActions::message, this, &MainWindow::ShowStatusMessage);
+    commands_ = new WindowCommands(this, jobActions_, newFileAction_, preferencesAction_);
+    connect(commands_, &WindowCommands::menuRequested, this, &MainWindow::ShowJobMenu);
+    filterBar_ = new ViewFilterBar(commands_->toolBar(), jobFilter_);
     WindowCommands::RestorePlace(*this);
     openUrl = [](const QUrl& url) { return QDesktopServices::openUrl(url); };
     runJobMenu = [](QMenu& menu, const QPoint& globalPos) { return menu.exec(globalPos); };
@@ -59,23 +71,27 @@ void MainWindow::BuildMenu() {
 }
 
 void MainWindow::BuildJobList() {
-    jobView_ = new QTreeWidget(this);
+    jobModel_ = new JobTableModel(this);
+    jobView_ = new QTreeView(this);
     jobView_->setObjectName(QStringLiteral("jobView"));
-    jobView_->setColumnCount(kColumnCount);
-    jobView_->setHeaderLabels({QStringLiteral("URL"), QStringLiteral("File"),
-                               QStringLiteral("Status"), QStringLiteral("LastError"),
-                               QStringLiteral("Size")});
-    // A flat report: rows in queue order, never sorted, whole rows selected,
-    // several at once with Shift and Ctrl.
+    // The view shows the rows through the sort and filter; the model keeps the
+    // queue's order.
+    jobFilter_ = new JobFilterProxy(this);
+    jobFilter_->setSourceModel(jobModel_);
+    jobView_->setModel(jobFilter_);
+    // A flat report: rows in queue order until a header click sorts them (a
+    // third click goes back to the queue's order), whole rows selected, several
+    // at once with Shift and Ctrl.
     jobView_->setRootIsDecorated(false);
     jobView_->setItemsExpandable(false);
     jobView_->setUniformRowHeights(true);
-    jobView_->setSortingEnabled(false);
     jobView_->setSelectionBehavior(QAbstractItemView::SelectRows);
     jobView_->setSelectionMode(QAbstractItemView::ExtendedSelection);
     jobView_->setEditTriggers(QAbstractItemView::NoEditTriggers);
     QHeaderView* header = jobView_->header();
-    header->setSectionsClickable(false);
+    header->setSortIndicatorClearable(true);
+    header->setSortIndicator(-1, Qt::AscendingOrder);
+    jobView_->setSortingEnabled(true);
     header->setSectionsMovable(false);
     // The stored widths are the columns' own: no column stretches to fill.
     header->setStretchLastSection(false);
@@ -92,11 +108,12 @@ void MainWindow::BuildJobList() {
 }
 
 void MainWindow::ShowJobMenu(const QPoint& pos) {
-    QTreeWidgetItem* item = jobView_->itemAt(pos);
-    if (item == nullptr) return;  // below the last row: no menu
-    if (!item->isSelected()) {
-        jobView_->clearSelection();
-        item->setSelected(true);
+    const QModelIndex index = jobView_->indexAt(pos);
+    if (!index.isValid()) return;  // below the last row: no menu
+    QItemSelectionModel* selection = jobView_->selectionModel();
+    if (!selection->isRowSelected(index.row(), QModelIndex())) {
+        selection->select(index,
+                          QItemSelectionModel::ClearAndSelect | QItemSelectionModel::Rows);
     }
     // The menu runs a loop of its own, where a collected run rebuilds the rows
     // and loses the selection: Delete takes the jobs chosen when it opened.

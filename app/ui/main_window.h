@@ -23,7 +23,10 @@ class WindowCommands;
 class QAction;
 class QMenu;
 class QPoint;
-class QTreeWidget;
+class JobFilterProxy;
+class JobTableModel;
+class ViewFilterBar;
+class QTreeView;
 class QUrl;
 
 class MainWindow : public QMainWindow {
@@ -33,7 +36,11 @@ public:
     MainWindow();
     ~MainWindow() override;
 
-    QTreeWidget* jobView() const { return jobView_; }
+    QTreeView* jobView() const { return jobView_; }
+    // The sort and filter between the rows and the view, and its boxes on the
+    // toolbar (job_filter.h, view_filter_bar.h).
+    JobFilterProxy* jobFilter() const { return jobFilter_; }
+    ViewFilterBar* filterBar() const { return filterBar_; }
     JobWatcher& watcher() { return watcher_; }
     QAction* newFileAction() const { return newFileAction_; }
     QAction* preferencesAction() const { return preferencesAction_; }
@@ -95,7 +102,10 @@ private:
     void OnPreferences();
     void OnExit();
 
-    QTreeWidget* jobView_ = nullptr;
+    QTreeView* jobView_ = nullptr;
+    JobTableModel* jobModel_ = nullptr;
+    JobFilterProxy* jobFilter_ = nullptr;
+    ViewFilterBar* filterBar_ = nullptr;
     QAction* newFileAction_ = nullptr;
     QAction* preferencesAction_ = nullptr;
     QAction* exitAction_ = nullptr;

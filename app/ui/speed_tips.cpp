@@ -4,24 +4,15 @@
 #include <QHelpEvent>
 #include <QString>
 #include <QToolTip>
-#include <QTreeWidget>
+#include <QTreeView>
 #include <algorithm>
 #include <chrono>
 #include <string>
 #include <unordered_set>
+#include <utility>
 
 #include "download_job.h"
 #include "job_queue.h"
-
-namespace {
-
-DownloadJob* JobAtRow(int row) {
-    DownloadJob* job = jobList;
-    for (int i = 0; job != nullptr && i < row; ++i) job = job->next;
-    return job;
-}
-
-}  // namespace
 
 double SteadySeconds() {
     using Seconds = std::chrono::duration<double>;
@@ -29,12 +20,13 @@ double SteadySeconds() {
         .count();
 }
 
-SpeedTips::SpeedTips(QTreeWidget* list) : QObject(list), list_(list) {
+SpeedTips::SpeedTips(QTreeView* list, JobAt jobAt)
+    : QObject(list), list_(list), jobAt_(std::move(jobAt)) {
     setObjectName(QStringLiteral("speedTips"));
     list->viewport()->installEventFilter(this);
 }
 
-SpeedTips* SpeedTips::Of(const QTreeWidget* list) {
+SpeedTips* SpeedTips::Of(const QTreeView* list) {
     return list != nullptr ? list->findChild<SpeedTips*>(QString(), Qt::FindDirectChildrenOnly)
                            : nullptr;
 }
@@ -113,7 +105,7 @@ bool SpeedTips::eventFilter(QObject* watched, QEvent* event) {
         shownFor_ = nullptr;
         return QObject::eventFilter(watched, event);
     }
-    const DownloadJob* job = index.isValid() ? JobAtRow(index.row()) : nullptr;
+    const DownloadJob* job = index.isValid() ? jobAt_(index) : nullptr;
     const QString text = TipFor(job);
     if (text.isEmpty()) {
         QToolTip::hideText();

@@ -14,23 +14,28 @@
 #include <QObject>
 #include <QPoint>
 #include <QRect>
+#include <functional>
 #include <optional>
 #include <unordered_map>
 
 #include "speed_meter.h"
 
 class DownloadJob;
-class QTreeWidget;
+class QModelIndex;
+class QTreeView;
 
 class SpeedTips : public QObject {
     Q_OBJECT
 
 public:
-    // Child of `list`, watching its tooltip requests; row i shows the i-th job.
-    explicit SpeedTips(QTreeWidget* list);
+    // The job a cell of the list shows, or null.
+    using JobAt = std::function<const DownloadJob*(const QModelIndex& index)>;
+
+    // Child of `list`, watching its tooltip requests; `jobAt` names each cell's job.
+    SpeedTips(QTreeView* list, JobAt jobAt);
 
     // The tips of `list`, or null when none were installed.
-    static SpeedTips* Of(const QTreeWidget* list);
+    static SpeedTips* Of(const QTreeView* list);
 
     // Records the job's byte count now. A job that is not receiving data drops its
     // meter, so its next run is measured afresh.
@@ -59,7 +64,8 @@ private:
     // Forgets the meters of jobs no longer in jobList (deleted while running).
     void DropGoneJobs();
 
-    QTreeWidget* list_;
+    QTreeView* list_;
+    JobAt jobAt_;
     // The job whose tip is shown, where, and the row it stays on.
     const DownloadJob* shownFor_ = nullptr;
     QPoint shownAt_;

@@ -10,8 +10,11 @@
 #include "download_job.h"
 
 double ProgressFraction(const DownloadJob& job) {
-    const long long status = job.status.load(std::memory_order_relaxed);
-    const std::uint64_t total = job.totalSize.load(std::memory_order_relaxed);
+    return ProgressFraction(job.status.load(std::memory_order_relaxed),
+                            job.totalSize.load(std::memory_order_relaxed));
+}
+
+double ProgressFraction(long long status, std::uint64_t total) {
     if (status < 0 || total == 0 || total == SIZE_UNKNOWN) return -1.0;
     return std::min(1.0, static_cast<double>(status) / static_cast<double>(total));
 }

@@ -2,12 +2,13 @@
 // always, and a thin progress bar along the bottom of the cell.
 //
 // The fraction is stored in the cell under kProgressRole when the row is updated
-// (job_list_extras.h), so painting never reads the jobs.
+// (job_table_model.h), so painting never reads the jobs.
 //
 // Threads: user-interface thread only.
 #pragma once
 
 #include <QStyledItemDelegate>
+#include <cstdint>
 
 class DownloadJob;
 
@@ -18,6 +19,8 @@ inline constexpr int kProgressRole = Qt::UserRole + 1;
 // The fraction of the job's bytes in hand while its data arrives and its length
 // is known; a negative value otherwise (no bar).
 double ProgressFraction(const DownloadJob& job);
+// The same from one reading of the status and the length.
+double ProgressFraction(long long status, std::uint64_t total);
 
 class StatusDelegate : public QStyledItemDelegate {
     Q_OBJECT

@@ -1,13 +1,14 @@
 #include "status_summary.h"
 
 #include <QLabel>
+#include <QMainWindow>
 #include <QStatusBar>
 #include <algorithm>
 #include <cmath>
 
 #include "brindlex/vbrindlex.h"
 #include "job_texts.h"
-#include "main_window.h"
+#include "job_view.h"
 #include "speed_tips.h"
 
 namespace {
@@ -38,7 +39,7 @@ QString TotalSpeedText(std::optional<double> bytesPerSecond, std::uint64_t limit
     return text;
 }
 
-StatusSummary::StatusSummary(MainWindow* window) : QObject(window), window_(window) {
+StatusSummary::StatusSummary(QMainWindow* window) : QObject(window), window_(window) {
     setObjectName(QStringLiteral("statusSummary"));
     counts_ = new QLabel(window);
     counts_->setObjectName(QStringLiteral("jobCounts"));
@@ -54,7 +55,7 @@ StatusSummary::StatusSummary(MainWindow* window) : QObject(window), window_(wind
 
 void StatusSummary::Refresh() {
     SetIfChanged(counts_, JobCountsText(JobCounts()));
-    const SpeedTips* tips = SpeedTips::Of(window_->jobView());
+    const SpeedTips* tips = SpeedTips::Of(JobListOf(window_));
     SetIfChanged(speed_, TotalSpeedText(tips != nullptr ? tips->TotalBytesPerSecond()
                                                         : std::optional<double>(),
                                         VGetSpeedLimit()));

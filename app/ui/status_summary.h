@@ -17,7 +17,7 @@
 
 #include "job_queue.h"
 
-class MainWindow;
+class QMainWindow;
 class QLabel;
 
 // "Running 1 · Waiting 3 · Done 5 · Failed 0".
@@ -34,7 +34,7 @@ public:
     static constexpr int kRefreshMs = 250;
 
     // Child of `window`; adds its labels to the window's status bar.
-    explicit StatusSummary(MainWindow* window);
+    explicit StatusSummary(QMainWindow* window);
 
     // Brings both labels up to date now (the timer does so on its own).
     void Refresh();
@@ -43,7 +43,7 @@ public:
     QLabel* speedLabel() const { return speed_; }
 
 private:
-    MainWindow* window_;
+    QMainWindow* window_;
     QLabel* counts_;
     QLabel* speed_;
     QTimer timer_;

@@ -7,8 +7,7 @@
 #include <QMimeData>
 #include <QTimer>
 #include <QUrl>
-
-#include "main_window.h"
+#include <QWidget>
 
 QString DroppedUrl(const QMimeData* data) {
     if (data == nullptr) return QString();
@@ -26,7 +25,7 @@ QString DroppedUrl(const QMimeData* data) {
     return QString();
 }
 
-UrlDrop::UrlDrop(MainWindow* window) : QObject(window), window_(window) {
+UrlDrop::UrlDrop(QWidget* window) : QObject(window), window_(window) {
     setObjectName(QStringLiteral("urlDrop"));
     window->setAcceptDrops(true);
     window->installEventFilter(this);
@@ -55,9 +54,7 @@ bool UrlDrop::eventFilter(QObject* watched, QEvent* event) {
             drop->acceptProposedAction();
             // The dialog runs a loop of its own: open it once the drag has been
             // answered, so the source does not wait on a modal dialog.
-            QTimer::singleShot(0, window_, [window = window_, url] {
-                window->OpenNewFileWithUrl(url.constData());
-            });
+            QTimer::singleShot(0, this, [this, url] { emit urlDropped(url); });
             return true;
         }
         default:

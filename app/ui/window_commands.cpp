@@ -6,11 +6,12 @@
 #include <QIcon>
 #include <QKeyEvent>
 #include <QKeySequence>
+#include <QMainWindow>
 #include <QScreen>
 #include <QStyle>
 #include <QToolBar>
-#include <QTreeWidget>
-#include <QTreeWidgetItem>
+#include <QItemSelectionModel>
+#include <QTreeView>
 #include <algorithm>
 #include <unordered_set>
 #include <vector>
@@ -20,7 +21,6 @@
 #include "job_control.h"
 #include "job_queue.h"
 #include "job_view.h"
-#include "main_window.h"
 
 namespace {
 
@@ -44,22 +44,22 @@ void Describe(QAction* action, const QString& name, const QKeySequence& keys) {
 
 }  // namespace
 
-WindowCommands::WindowCommands(MainWindow* window) : QObject(window), window_(window) {
+WindowCommands::WindowCommands(QMainWindow* window, JobActions* actions, QAction* add,
+                               QAction* preferences)
+    : QObject(window), window_(window), actions_(actions), add_(add), preferences_(preferences) {
     setObjectName(QStringLiteral("windowCommands"));
-    JobActions* actions = window->jobActions();
     retryKeys_ = new QAction(QStringLiteral("Retry now"), window);
     retryKeys_->setShortcut(kRetryKeys);
     connect(retryKeys_, &QAction::triggered, this,
             [actions] { actions->RetryNow(actions->SelectedJobs()); });
     window->addAction(retryKeys_);
-    window->newFileAction()->setShortcut(QKeySequence(Qt::CTRL | Qt::Key_N));
-    window->preferencesAction()->setShortcut(QKeySequence(Qt::CTRL | Qt::Key_Comma));
+    add->setShortcut(QKeySequence(Qt::CTRL | Qt::Key_N));
+    preferences->setShortcut(QKeySequence(Qt::CTRL | Qt::Key_Comma));
 
     toolBar_ = window->addToolBar(QStringLiteral("Commands"));
     toolBar_->setObjectName(QStringLiteral("commandBar"));
     toolBar_->setMovable(false);
     toolBar_->setToolButtonStyle(Qt::ToolButtonTextBesideIcon);
-    QAction* add = window->newFileAction();
     add->setIcon(ThemeIcon(window, "list-add", QStyle::SP_FileDialogNewFolder));
     add->setIconText(QStringLiteral("Add"));
     Describe(add, QStringLiteral("Add"), add->shortcut());
@@ -87,16 +87,16 @@ WindowCommands::WindowCommands(MainWindow* window) : QObject(window), window_(wi
     connect(retry_, &QAction::triggered, retryKeys_, &QAction::trigger);
     connect(delete_, &QAction::triggered, this, &WindowCommands::DeleteSelected);
     toolBar_->addSeparator();
-    QAction* preferences = window->preferencesAction();
     preferences->setIcon(
         ThemeIcon(window, "preferences-system", QStyle::SP_FileDialogDetailedView));
     Describe(preferences, QStringLiteral("Preferences"), preferences->shortcut());
     toolBar_->addAction(preferences);
 
-    QTreeWidget* list = window->jobView();
-    connect(list, &QTreeWidget::itemSelectionChanged, this, &WindowCommands::UpdateEntries);
-    connect(list, &QTreeWidget::itemDoubleClicked, this,
-            [this](QTreeWidgetItem* row) { OpenDoneRow(row); });
+    QTreeView* list = list_ = JobListOf(window);
+    connect(list->selectionModel(), &QItemSelectionModel::selectionChanged, this,
+            &WindowCommands::UpdateEntries);
+    connect(list, &QAbstractItemView::doubleClicked, this,
+            [this](const QModelIndex& row) { OpenDoneRow(row); });
     list->installEventFilter(this);
     // Every command may change what applies: checked once it has run.
     for (QAction* action : {pause_, resume_, retry_, delete_, retryKeys_, actions->pauseAction(),
@@ -109,8 +109,8 @@ WindowCommands::WindowCommands(MainWindow* window) : QObject(window), window_(wi
     timer_.start();
 }
 
-QAction* WindowCommands::addEntry() const { return window_->newFileAction(); }
-QAction* WindowCommands::preferencesEntry() const { return window_->preferencesAction(); }
+QAction* WindowCommands::addEntry() const { return add_; }
+QAction* WindowCommands::preferencesEntry() const { return preferences_; }
 
 void WindowCommands::UpdateEntries() {
     const std::vector<DownloadJob*> jobs = SelectedJobsOfRows(window_);
@@ -121,23 +121,29 @@ void WindowCommands::UpdateEntries() {
 }
 
 void WindowCommands::DeleteSelected() {
-    const std::vector<DownloadJob*> chosen = SelectedJobsOfRows(window_);
-    // The row that takes the first deleted one's place: the first one after it
-    // that stays, else the last one before it that stays.
+    // The row that takes the first deleted one's place, as the user sees the
+    // rows: the first one below it that stays, else the last one above it that
+    // stays.
+    QTreeView* list = list_;
+    QModelIndexList chosen = list->selectionModel()->selectedRows();
     DownloadJob* next = nullptr;
-    if (!chosen.empty()) {
-        const std::unordered_set<const DownloadJob*> going(chosen.begin(), chosen.end());
-        auto stays = [&](const DownloadJob* job) {
-            return going.count(job) == 0 && job->deleteMark == 0;
+    if (!chosen.isEmpty()) {
+        std::unordered_set<int> going;
+        int first = chosen.front().row();
+        for (const QModelIndex& index : chosen) {
+            going.insert(index.row());
+            first = std::min(first, index.row());
+        }
+        const QAbstractItemModel* rows = list->model();
+        auto staying = [&](int row) -> DownloadJob* {
+            if (going.count(row) != 0) return nullptr;
+            DownloadJob* job = JobOfIndex(list, rows->index(row, 0));
+            return job != nullptr && job->deleteMark == 0 ? job : nullptr;
         };
-        for (DownloadJob* job = chosen.front()->next; job != nullptr && next == nullptr;
-             job = job->next) {
-            if (stays(job)) next = job;
+        for (int row = first + 1; row < rows->rowCount() && next == nullptr; ++row) {
+            next = staying(row);
         }
-        for (DownloadJob* job = chosen.front()->prev; job != nullptr && next == nullptr;
-             job = job->prev) {
-            if (stays(job)) next = job;
-        }
+        for (int row = first - 1; row >= 0 && next == nullptr; --row) next = staying(row);
     }
     DeleteSelectedJobs(window_);
     SelectAndShowJob(window_, next);
@@ -158,32 +164,34 @@ void WindowCommands::ClearFinished() {
     UpdateEntries();
 }
 
-void WindowCommands::OpenDoneRow(QTreeWidgetItem* row) {
-    DownloadJob* job = JobOfRow(row);
+void WindowCommands::OpenDoneRow(const QModelIndex& row) {
+    DownloadJob* job = JobOfIndex(list_, row);
     if (job != nullptr && job->status.load(std::memory_order_relaxed) == STATUS_DONE) {
-        window_->jobActions()->OpenFile({job});
+        actions_->OpenFile({job});
     }
 }
 
 bool WindowCommands::eventFilter(QObject* watched, QEvent* event) {
-    QTreeWidget* list = window_->jobView();
+    QTreeView* list = list_;
     if (watched == list && event->type() == QEvent::KeyPress) {
         const auto* key = static_cast<QKeyEvent*>(event);
         const bool menuKey = key->key() == Qt::Key_Menu ||
                              (key->key() == Qt::Key_F10 && key->modifiers() == Qt::ShiftModifier);
         if (menuKey) {
             // The popup of the current row, or of the first selected one.
-            QTreeWidgetItem* row = list->currentItem();
-            if (row == nullptr && !list->selectedItems().isEmpty())
-                row = list->selectedItems().first();
-            if (row != nullptr) window_->ShowJobMenu(list->visualItemRect(row).center());
+            QModelIndex row = list->currentIndex();
+            if (!row.isValid()) {
+                const QModelIndexList selected = list->selectionModel()->selectedRows();
+                if (!selected.isEmpty()) row = selected.first();
+            }
+            if (row.isValid()) emit menuRequested(list->visualRect(row).center());
             return true;
         }
     }
     return QObject::eventFilter(watched, event);
 }
 
-void WindowCommands::StorePlace(const MainWindow& window) {
+void WindowCommands::StorePlace(const QMainWindow& window) {
     const QRect place =
         window.isMaximized() || window.isFullScreen() ? window.normalGeometry() : window.geometry();
     windowLeft = place.x();
@@ -192,7 +200,7 @@ void WindowCommands::StorePlace(const MainWindow& window) {
     windowHeight = place.height();
 }
 
-void WindowCommands::RestorePlace(MainWindow& window) {
+void WindowCommands::RestorePlace(QMainWindow& window) {
     if (windowWidth <= 0 || windowHeight <= 0) return;  // never stored: the default size
     // A size larger than any screen would put the window's edges out of reach.
     QSize size(windowWidth, windowHeight);

@@ -14,9 +14,13 @@
 #include <QObject>
 #include <QTimer>
 
-class MainWindow;
+class JobActions;
 class QAction;
+class QMainWindow;
+class QPoint;
+class QModelIndex;
 class QToolBar;
+class QTreeView;
 
 class WindowCommands : public QObject {
     Q_OBJECT
@@ -25,8 +29,9 @@ public:
     // How often the greyed entries are checked against the jobs' states.
     static constexpr int kUpdateMs = 250;
 
-    // Child of `window`, after its menu, list and JobActions exist.
-    explicit WindowCommands(MainWindow* window);
+    // Child of `window`, after its list exists; `actions` are its row commands,
+    // `add` and `preferences` its New File and Preferences entries.
+    WindowCommands(QMainWindow* window, JobActions* actions, QAction* add, QAction* preferences);
 
     QToolBar* toolBar() const { return toolBar_; }
     // The toolbar's entries, in their order.
@@ -50,16 +55,26 @@ public:
 
     // The window's size and place into the settings (app_settings.h), and back:
     // a stored place is used only when it lies on a screen.
-    static void StorePlace(const MainWindow& window);
-    static void RestorePlace(MainWindow& window);
+    static void StorePlace(const QMainWindow& window);
+    static void RestorePlace(QMainWindow& window);
+
+signals:
+    // Shift+F10 or the Menu key: the row's popup at `pos` (list viewport
+    // coordinates), which the window shows.
+    void menuRequested(const QPoint& pos);
 
 protected:
     bool eventFilter(QObject* watched, QEvent* event) override;
 
 private:
-    void OpenDoneRow(class QTreeWidgetItem* row);
+    void OpenDoneRow(const QModelIndex& row);
 
-    MainWindow* window_;
+    QMainWindow* window_;
+    // The window's list, kept: its events come while the window is destroyed.
+    QTreeView* list_ = nullptr;
+    JobActions* actions_;
+    QAction* add_;
+    QAction* preferences_;
     QToolBar* toolBar_ = nullptr;
     QAction* pause_ = nullptr;
     QAction* resume_ = nullptr;

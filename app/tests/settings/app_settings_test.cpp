@@ -28,6 +28,7 @@ protected:
         proxyMode = proxyHost = proxyUser = proxyPassword = "stale";
         proxyPort = -7;
         windowLeft = windowTop = windowWidth = windowHeight = -7;
+        viewFilter = "stale";
     }
 
     TempFolder folder_;
@@ -40,9 +41,21 @@ const char kFiftyWidths[] =
 // The keys after MaxTries with their defaults: Connections, the network's, then
 // the window's.
 const char kNetworkDefaults[] =
-    "Connections=4\nMaxSpeed=0\nProxy=Environment\nProxyHost=\nProxyPort=0\nProxyUser="
-    "\nProxyPassword=\n"
-    "WindowLeft=0\nWindowTop=0\nWindowWidth=0\nWindowHeight=0\n";
+    "Connections=4
+MaxSpeed=0
+Proxy=Environment
+ProxyHost=
+ProxyPort=0
+ProxyUser="
+    "
+ProxyPassword=
+"
+    "WindowLeft=0
+WindowTop=0
+WindowWidth=0
+WindowHeight=0
+ViewFilter=All
+";
 
 TEST_F(AppSettingsTest, FirstStartWithoutAFileGivesTheDefaultsAndWritesAllKeys) {
     LoadSettings();
@@ -68,6 +81,7 @@ TEST_F(AppSettingsTest, EverySettingSurvivesARoundTrip) {
     windowTop = 30;
     windowWidth = 900;
     windowHeight = 500;
+    viewFilter = "Paused";
     ASSERT_TRUE(SaveSettings());
 
     SetUp();
@@ -80,6 +94,7 @@ TEST_F(AppSettingsTest, EverySettingSurvivesARoundTrip) {
     EXPECT_EQ(windowTop, 30);
     EXPECT_EQ(windowWidth, 900);
     EXPECT_EQ(windowHeight, 500);
+    EXPECT_EQ(viewFilter, "Paused");
 }
 
 TEST_F(AppSettingsTest, HandWrittenFileIsReadAndItsOtherLinesKept) {

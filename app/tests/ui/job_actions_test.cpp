@@ -13,7 +13,6 @@
 #include <QMap>
 #include <QMenu>
 #include <QStringList>
-#include <QTreeWidget>
 #include <QUrl>
 #include <new>
 
@@ -26,6 +25,7 @@
 #include "queue_checks.h"
 #include "test_server.h"
 #include "ui_fixture.h"
+#include "view_rows.h"
 
 namespace vtest {
 namespace {
@@ -68,13 +68,12 @@ protected:
             }
             return chosen;
         };
-        QTreeWidget* view = window.jobView();
-        window.ShowJobMenu(view->visualItemRect(view->topLevelItem(row)).center());
+        window.ShowJobMenu(RowCentre(window, row));
         return enabled;
     }
 
     static QString StatusOf(MainWindow& window, int row) {
-        return window.jobView()->topLevelItem(row)->text(kStatusColumn);
+        return CellText(window, row, kStatusColumn);
     }
 
     QStringList notices;
@@ -114,7 +113,7 @@ TEST_F(JobActionsTest, PauseStopsAndKeepsTheJobResumeFetchesTheRestByRange) {
     // The key shown in the menu, from the keyboard.
     window.activateWindow();
     ASSERT_TRUE(QTest::qWaitForWindowActive(&window));
-    window.jobView()->topLevelItem(0)->setSelected(true);
+    SelectRow(window, 0);
     QTest::keyClick(window.jobView(), Qt::Key_R, Qt::ControlModifier);
     EXPECT_NE(job->thread, nullptr);
     ASSERT_TRUE(LoopUntil([&] { return job->status == STATUS_DONE && job->thread == nullptr; }));
@@ -166,7 +165,7 @@ TEST_F(JobActionsTest, RetryNowAfterTheTriesRanOutStartsAtOnceAndResumes) {
     EXPECT_FALSE(enabled.contains("Pause"));
     EXPECT_NE(job->thread, nullptr);  // at once
     EXPECT_EQ(job->tries, 0);
-    EXPECT_EQ(window.jobView()->topLevelItem(0)->text(kLastErrorColumn), "");
+    EXPECT_EQ(CellText(window, 0, kLastErrorColumn), "");
     ASSERT_TRUE(LoopUntil([&] { return job->status == STATUS_DONE && job->thread == nullptr; }));
 
     const std::vector<RecordedRequest> requests = server.RequestsFor("/r.bin");
@@ -192,13 +191,13 @@ TEST_F(JobActionsTest, OpenFileOpenFolderAndCopyUrlActOnTheSelectedRows) {
     FillJobView(&window);
     const QString folder = QDir::currentPath();
 
-    window.jobView()->topLevelItem(1)->setSelected(true);
+    SelectRow(window, 1);
     QStringList enabled = Choose(window, 1, "Open file");
     EXPECT_EQ(enabled, QStringList({"Delete", "Pause", "Speed limit\u2026", "Open folder",
                                     "Copy URL", "Clear finished"}));
     EXPECT_TRUE(opened.isEmpty());  // only a Done download is opened
 
-    window.jobView()->topLevelItem(0)->setSelected(true);
+    SelectRow(window, 0);
     enabled = Choose(window, 0, "Open file");
     EXPECT_EQ(enabled, QStringList({"Delete", "Pause", "Speed limit\u2026", "Open file",
                                     "Open folder", "Copy URL", "Clear finished"}));
@@ -270,8 +269,7 @@ TEST_F(JobActionsTest, PopupNeverActsOnANewJobAtADeletedOnesAddress) {
             }
             return nullptr;
         };
-        QTreeWidget* view = window.jobView();
-        window.ShowJobMenu(view->visualItemRect(view->topLevelItem(0)).center());
+        window.ShowJobMenu(RowCentre(window, 0));
         ASSERT_EQ(jobList, old);
         EXPECT_STREQ(jobList->url, "http://127.0.0.1:9/new");
         EXPECT_EQ(jobList->paused, kNotPaused);

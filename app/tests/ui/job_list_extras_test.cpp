@@ -12,7 +12,7 @@
 #include <QStandardItemModel>
 #include <QStyleOptionViewItem>
 #include <QToolTip>
-#include <QTreeWidget>
+#include <QTreeView>
 #include <QUrl>
 #include <cerrno>
 #include <string>
@@ -25,6 +25,7 @@
 #include "speed_tips.h"
 #include "status_delegate.h"
 #include "ui_fixture.h"
+#include "view_rows.h"
 #include "url_drop.h"
 
 namespace vtest {
@@ -105,22 +106,21 @@ TEST_F(JobListExtrasTest, RowUpdatesStoreTheFractionAndLeaveTheTextAlone) {
     MainWindow window;
     window.show();
     FillJobView(&window);
-    QTreeWidgetItem* row = window.jobView()->topLevelItem(0);
-    EXPECT_FALSE(row->data(kStatusColumn, kProgressRole).isValid());
+    EXPECT_FALSE(CellData(window, 0, kStatusColumn, kProgressRole).isValid());
 
     job->totalSize = 2048;
     job->status = 512;
     UpdateJobRow(&window, job, 0);
-    EXPECT_EQ(row->text(kStatusColumn), "512b (25.0%)");
-    EXPECT_DOUBLE_EQ(row->data(kStatusColumn, kProgressRole).toDouble(), 0.25);
+    EXPECT_EQ(CellText(window, 0, kStatusColumn), "512b (25.0%)");
+    EXPECT_DOUBLE_EQ(CellData(window, 0, kStatusColumn, kProgressRole).toDouble(), 0.25);
 
     job->status = 1024;
     RefreshJobView(&window);
-    EXPECT_DOUBLE_EQ(row->data(kStatusColumn, kProgressRole).toDouble(), 0.5);
+    EXPECT_DOUBLE_EQ(CellData(window, 0, kStatusColumn, kProgressRole).toDouble(), 0.5);
 
     job->status = STATUS_FAILED;
     RefreshJobView(&window);
-    EXPECT_FALSE(row->data(kStatusColumn, kProgressRole).isValid());
+    EXPECT_FALSE(CellData(window, 0, kStatusColumn, kProgressRole).isValid());
     job->status = STATUS_WAIT;  // as it was, for the teardown
 }
 
@@ -148,13 +148,13 @@ TEST_F(JobListExtrasTest, SpeedTipForRunningRowsOnly) {
     EXPECT_TRUE(tips->TipFor(job).endsWith("\nConnections: 3")) << tips->TipFor(job).toStdString();
     EXPECT_EQ(tips->MeterCount(), 1u);
     // The column texts are untouched: still five columns, no tooltip stored.
-    EXPECT_EQ(window.jobView()->columnCount(), 5);
-    EXPECT_TRUE(window.jobView()->topLevelItem(0)->toolTip(kStatusColumn).isEmpty());
+    EXPECT_EQ(window.jobView()->model()->columnCount(), 5);
+    EXPECT_TRUE(CellTip(window, 0, kStatusColumn).isEmpty());
 
     // Hovering any cell of the row shows it, worked out at that moment; a row not
     // receiving data has none (the event is left to the window, which has none).
     QWidget* viewport = window.jobView()->viewport();
-    const QRect cell = window.jobView()->visualItemRect(window.jobView()->topLevelItem(0));
+    const QRect cell = window.jobView()->visualRect(CellIndex(window, 0));
     const auto hover = [&](QPoint pos) {
         QHelpEvent event(QEvent::ToolTip, pos, viewport->mapToGlobal(pos));
         QCoreApplication::sendEvent(viewport, &event);
@@ -196,12 +196,12 @@ TEST_F(JobListExtrasTest, RowsShowPausedBytesSpeedAndWhyTheLastTryFailed) {
     MainWindow window;
     window.show();
     FillJobView(&window);
-    QTreeWidget* view = window.jobView();
-    const auto text = [&](int row, int column) { return view->topLevelItem(row)->text(column); };
+    QTreeView* view = window.jobView();
+    const auto text = [&](int row, int column) { return CellText(window, row, column); };
     EXPECT_EQ(text(0, kStatusColumn), "Paused 1.50K (15.0%)");
     EXPECT_EQ(text(1, kStatusColumn), "Paused");
     EXPECT_EQ(text(3, kLastErrorColumn), "FProblem:1");
-    EXPECT_EQ(view->topLevelItem(3)->toolTip(kLastErrorColumn),
+    EXPECT_EQ(CellTip(window, 3, kLastErrorColumn),
               "The file could not be created or written: No space left on device. "
               "Restarted 1 time.");
     EXPECT_EQ(text(4, kLastErrorColumn), "NotFound:2");
@@ -296,10 +296,10 @@ TEST_F(JobListExtrasTest, DropOnTheWindowOpensNewFileWithTheUrl) {
     QCoreApplication::sendEvent(&window, &drop);
     EXPECT_TRUE(drop.isAccepted());
     // The dialog opens once the drop has been answered, then the view is refilled.
-    ASSERT_TRUE(LoopUntil([&] { return window.jobView()->topLevelItemCount() == 1; }));
+    ASSERT_TRUE(LoopUntil([&] { return RowCount(window) == 1; }));
     EXPECT_EQ(url, "http://127.0.0.1:9/pub/tool.tar.gz");
     EXPECT_EQ(proposed, "tool.tar.gz");
-    EXPECT_EQ(window.jobView()->topLevelItem(0)->text(kFileColumn), "tool.tar.gz");
+    EXPECT_EQ(CellText(window, 0, kFileColumn), "tool.tar.gz");
 
     // A drag with nothing to use is refused.
     QMimeData empty;

@@ -6,7 +6,6 @@
 #include <QApplication>
 #include <QContextMenuEvent>
 #include <QMenu>
-#include <QTreeWidget>
 #include <set>
 #include <vector>
 
@@ -14,6 +13,7 @@
 #include "main_window.h"
 #include "test_server.h"
 #include "ui_fixture.h"
+#include "view_rows.h"
 
 namespace vtest {
 namespace {
@@ -32,8 +32,8 @@ protected:
     // Indexes of the selected rows.
     std::set<int> SelectedRows(MainWindow& window) {
         std::set<int> rows;
-        for (int row = 0; row < window.jobView()->topLevelItemCount(); ++row) {
-            if (window.jobView()->topLevelItem(row)->isSelected()) rows.insert(row);
+        for (int row = 0; row < RowCount(window); ++row) {
+            if (IsRowSelected(window, row)) rows.insert(row);
         }
         return rows;
     }
@@ -56,10 +56,6 @@ protected:
         QApplication::sendEvent(viewport, &event);
     }
 
-    static QPoint RowCentre(MainWindow& window, int row) {
-        QTreeWidget* view = window.jobView();
-        return view->visualItemRect(view->topLevelItem(row)).center();
-    }
 };
 
 struct RightClickCase {
@@ -84,7 +80,7 @@ TEST_F(JobViewTest, RightClickSelectsByTheMenuRulesAndDeletesTheSelection) {
         MainWindow window;
         window.show();
         FillJobView(&window);
-        for (int row : c.selectedBefore) window.jobView()->topLevelItem(row)->setSelected(true);
+        for (int row : c.selectedBefore) SelectRow(window, row);
 
         int shown = 0;
         std::set<int> selectedAtMenu;
@@ -103,7 +99,7 @@ TEST_F(JobViewTest, RightClickSelectsByTheMenuRulesAndDeletesTheSelection) {
             EXPECT_EQ(selectedAtMenu, c.selectedAtMenu);
         }
         EXPECT_EQ(RemainingJobs(), c.remainingAfterDelete);
-        EXPECT_EQ(window.jobView()->topLevelItemCount(),
+        EXPECT_EQ(RowCount(window),
                   static_cast<int>(c.remainingAfterDelete.size()));
         // Deleting never touches an output file.
         for (int i = 0; i < 4; ++i) EXPECT_TRUE(FileExists(dir / ("file" + std::to_string(i))));
@@ -117,7 +113,7 @@ TEST_F(JobViewTest, RunCollectedWhileTheMenuIsOpenLeavesDeleteTheRowsChosenBefor
     MainWindow window;
     window.show();
     FillJobView(&window);
-    for (int row : {1, 3}) window.jobView()->topLevelItem(row)->setSelected(true);
+    for (int row : {1, 3}) SelectRow(window, row);
     window.runJobMenu = [&](QMenu& menu, const QPoint&) -> QAction* {
         // The menu's own loop collects the ended run of a job marked for removal:
         // the rows are rebuilt (the selection with them) and shift up by one.
@@ -130,7 +126,7 @@ TEST_F(JobViewTest, RunCollectedWhileTheMenuIsOpenLeavesDeleteTheRowsChosenBefor
     };
     RightClick(window, RowCentre(window, 3));
     EXPECT_EQ(RemainingJobs(), (std::vector<int>{2}));
-    EXPECT_EQ(window.jobView()->topLevelItemCount(), 1);
+    EXPECT_EQ(RowCount(window), 1);
     EXPECT_EQ(ListFileText(), "\"http://127.0.0.1:9/file2\" \"file2\"\n");
 }
 
@@ -152,13 +148,14 @@ TEST_F(JobViewTest, DeleteKeyWithNothingSelectedRebuildsViewAndRewritesListFile)
     window.show();
     FillJobView(&window);
     WriteWholeFile(listPath, "stale");
-    window.jobView()->topLevelItem(0)->setText(kStatusColumn, "stale");
+    jobList->totalSize = 1024;  // not shown until the rows are rebuilt
 
     QTest::keyClick(window.jobView(), Qt::Key_Delete);
 
     EXPECT_EQ(ListFileText(),
               "\"http://127.0.0.1:9/file0\" \"file0\"\n\"http://127.0.0.1:9/file1\" \"file1\"\n");
-    EXPECT_EQ(window.jobView()->topLevelItem(0)->text(kStatusColumn), "Wait");
+    EXPECT_EQ(CellText(window, 0, kStatusColumn), "Wait");
+    EXPECT_EQ(CellText(window, 0, kSizeColumn), "1.00K");
     EXPECT_EQ(JobCount(), 2);
 }
 
@@ -180,19 +177,19 @@ TEST_F(JobViewTest, RunningJobDeletedStaysUntilItsRunEndsThenLeavesViewAndListFi
     DownloadJob* running = jobList;
     ASSERT_TRUE(LoopUntil([&] { return running->status.load() >= 0; }));
 
-    window.jobView()->topLevelItem(0)->setSelected(true);
+    SelectRow(window, 0);
     QTest::keyClick(window.jobView(), Qt::Key_Delete);
 
     // Still listed and shown (unselected) until the run has ended, but gone from
     // the file at once: a quit before that end must not bring it back.
     EXPECT_EQ(jobList, running);
-    EXPECT_EQ(window.jobView()->topLevelItemCount(), 2);
-    EXPECT_FALSE(window.jobView()->topLevelItem(0)->isSelected());
+    EXPECT_EQ(RowCount(window), 2);
+    EXPECT_FALSE(IsRowSelected(window, 0));
     EXPECT_EQ(ListFileText().find("slow.bin"), std::string::npos);
 
     ASSERT_TRUE(LoopUntil([&] { return jobList != running; }));
-    EXPECT_EQ(window.jobView()->topLevelItemCount(), 1);
-    EXPECT_EQ(window.jobView()->topLevelItem(0)->text(kFileColumn), "other.bin");
+    EXPECT_EQ(RowCount(window), 1);
+    EXPECT_EQ(CellText(window, 0, kFileColumn), "other.bin");
     EXPECT_EQ(ListFileText().find("slow.bin"), std::string::npos);
     EXPECT_NE(ListFileText().find("other.bin"), std::string::npos);
     // The partial file stays.
@@ -215,12 +212,11 @@ TEST_F(JobViewTest, TextsAreProducedByFillRefreshAndRowUpdateOnlyNeverByPainting
     window.show();
 
     FillJobView(&window);
-    QTreeWidgetItem* row = window.jobView()->topLevelItem(0);
-    EXPECT_EQ(row->text(kUrlColumn), "http://127.0.0.1:9/gone");
-    EXPECT_EQ(row->text(kFileColumn), "gone.html");
-    EXPECT_EQ(row->text(kStatusColumn), "Failed");
-    EXPECT_EQ(row->text(kLastErrorColumn), "NotFound:1");
-    EXPECT_EQ(row->text(kSizeColumn), "1.50K");
+    EXPECT_EQ(CellText(window, 0, kUrlColumn), "http://127.0.0.1:9/gone");
+    EXPECT_EQ(CellText(window, 0, kFileColumn), "gone.html");
+    EXPECT_EQ(CellText(window, 0, kStatusColumn), "Failed");
+    EXPECT_EQ(CellText(window, 0, kLastErrorColumn), "NotFound:1");
+    EXPECT_EQ(CellText(window, 0, kSizeColumn), "1.50K");
     EXPECT_EQ(job->tries, 21);
 
     // Painting reads the stored texts: the 404 rule does not run again.
@@ -231,15 +227,46 @@ TEST_F(JobViewTest, TextsAreProducedByFillRefreshAndRowUpdateOnlyNeverByPainting
     job->status = 512;
     job->totalSize = SIZE_UNKNOWN;
     UpdateJobRow(&window, job, 0);
-    EXPECT_EQ(row->text(kStatusColumn), "512b");
-    EXPECT_EQ(row->text(kLastErrorColumn), "NotFound:1");
-    EXPECT_EQ(row->text(kSizeColumn), "?");
+    EXPECT_EQ(CellText(window, 0, kStatusColumn), "512b");
+    EXPECT_EQ(CellText(window, 0, kLastErrorColumn), "NotFound:1");
+    EXPECT_EQ(CellText(window, 0, kSizeColumn), "?");
     EXPECT_EQ(job->tries, 21);
 
     // A refresh renews LastError too.
     RefreshJobView(&window);
-    EXPECT_EQ(row->text(kLastErrorColumn), "NotFound:21");
+    EXPECT_EQ(CellText(window, 0, kLastErrorColumn), "NotFound:21");
     EXPECT_EQ(job->tries, 41);
+}
+
+}  // namespace
+}  // namespace vtest
+
+namespace vtest {
+namespace {
+
+TEST_F(JobViewTest, ABatchOfRowUpdatesIsAnnouncedOncePerRunOfAdjacentRows) {
+    maxFiles = 0;
+    AddIdleJobs(6);
+    MainWindow window;
+    FillJobView(&window);
+    std::vector<std::pair<int, int>> spans;
+    QObject::connect(JobModelOf(&window), &QAbstractItemModel::dataChanged,
+                     [&](const QModelIndex& from, const QModelIndex& to) {
+                         spans.emplace_back(from.row(), to.row());
+                     });
+    std::vector<DownloadJob*> jobs;
+    for (DownloadJob* job = jobList; job != nullptr; job = job->next) {
+        job->status = 100;
+        jobs.push_back(job);
+    }
+
+    UpdateJobRowsOf(&window, {jobs[4], jobs[0], jobs[1], jobs[5], jobs[2], jobs[0]});
+
+    EXPECT_EQ(spans, (std::vector<std::pair<int, int>>{{0, 2}, {4, 5}}));
+    EXPECT_EQ(CellText(window, 4, kStatusColumn), "100b");
+    // A row outside the batch keeps what it showed: data() never reads the job.
+    EXPECT_EQ(CellText(window, 3, kStatusColumn), "Wait");
+    for (DownloadJob* job : jobs) job->status = STATUS_WAIT;
 }
 
 }  // namespace

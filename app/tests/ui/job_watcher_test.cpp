@@ -3,7 +3,6 @@
 // be watched at once, also from inside nested loops.
 #include <QEventLoop>
 #include <QTimer>
-#include <QTreeWidget>
 
 #include "concat.h"
 #include "job_queue.h"
@@ -11,6 +10,7 @@
 #include "main_window.h"
 #include "test_server.h"
 #include "ui_fixture.h"
+#include "view_rows.h"
 
 namespace vtest {
 namespace {
@@ -61,10 +61,10 @@ TEST_F(JobWatcherTest, EndedRunIsCollectedAndTheNextWaitingJobStarted) {
     // Done jobs leave the file (b's end comes within the save delay of a's, so
     // its save follows a moment later) but stay in the view.
     EXPECT_TRUE(LoopUntil([&] { return ListFileText().empty(); }));
-    ASSERT_EQ(window.jobView()->topLevelItemCount(), 2);
+    ASSERT_EQ(RowCount(window), 2);
     for (int row = 0; row < 2; ++row) {
-        EXPECT_EQ(window.jobView()->topLevelItem(row)->text(kStatusColumn), "Done");
-        EXPECT_EQ(window.jobView()->topLevelItem(row)->text(kSizeColumn), "2.93K");
+        EXPECT_EQ(CellText(window, row, kStatusColumn), "Done");
+        EXPECT_EQ(CellText(window, row, kSizeColumn), "2.93K");
     }
     EXPECT_EQ(window.watcher().WatchCount(), 0u);
 }
@@ -120,7 +120,7 @@ TEST_F(JobWatcherTest, HundredConcurrentRunsAreAllWatchedAndCollected) {
     for (DownloadJob* job = jobList; job != nullptr; job = job->next, ++row) {
         EXPECT_EQ(job->status, STATUS_DONE) << job->fileName;
         EXPECT_EQ(FileSize(job->fileName), 20000u) << job->fileName;
-        EXPECT_EQ(window.jobView()->topLevelItem(row)->text(kStatusColumn), "Done");
+        EXPECT_EQ(CellText(window, row, kStatusColumn), "Done");
     }
     EXPECT_EQ(row, kRuns);
 }
@@ -134,7 +134,7 @@ TEST_F(JobWatcherTest, RowFollowsTheStatusButRepaintsFarLessOftenThanStatusChang
     server.Set("/big", route);
     AddJob(server.Url("/big"), "big.bin");
     MainWindow window;
-    QTreeWidget* view = window.jobView();
+    QTreeView* view = window.jobView();
     StartAndShow(window);
 
     int statusTexts = 0;
@@ -143,14 +143,14 @@ TEST_F(JobWatcherTest, RowFollowsTheStatusButRepaintsFarLessOftenThanStatusChang
                      [&](const QModelIndex& from, const QModelIndex& to) {
                          if (from.column() > kStatusColumn || to.column() < kStatusColumn) return;
                          ++statusTexts;
-                         const QString text = view->topLevelItem(0)->text(kStatusColumn);
+                         const QString text = CellText(window, 0, kStatusColumn);
                          if (text.contains("%)")) sawProgress = true;
                      });
     ASSERT_TRUE(LoopUntil(AllCollected));
     EXPECT_EQ(jobList->status, STATUS_DONE);
     EXPECT_TRUE(sawProgress);
-    EXPECT_EQ(view->topLevelItem(0)->text(kStatusColumn), "Done");
-    EXPECT_EQ(view->topLevelItem(0)->text(kSizeColumn), "4.00Mb");
+    EXPECT_EQ(CellText(window, 0, kStatusColumn), "Done");
+    EXPECT_EQ(CellText(window, 0, kSizeColumn), "4.00Mb");
     // Coalesced: a repaint covers many blocks, however fast or slow the run was.
     EXPECT_GE(statusTexts, 2);
     EXPECT_LT(statusTexts, static_cast<int>(kSize / 256 / 20));
@@ -187,7 +187,7 @@ TEST_F(JobWatcherTest, RunStartedInsideANestedLoopIsWatchedAndCollectedThere) {
     QTimer::singleShot(kPatienceMs, &nested, &QEventLoop::quit);
     nested.exec();
     EXPECT_TRUE(collectedInside);
-    EXPECT_EQ(window.jobView()->topLevelItem(0)->text(kStatusColumn), "Done");
+    EXPECT_EQ(CellText(window, 0, kStatusColumn), "Done");
 }
 
 }  // namespace

@@ -8,11 +8,12 @@
 #include <QMenu>
 #include <QMenuBar>
 #include <QTimer>
-#include <QTreeWidget>
+#include <QTreeView>
 
 #include "job_view.h"
 #include "list_file.h"
 #include "ui_fixture.h"
+#include "view_rows.h"
 
 namespace vtest {
 namespace {
@@ -44,15 +45,16 @@ TEST_F(MainWindowTest, HasTheFileMenuAndAFlatListWithTheStoredWidths) {
     EXPECT_EQ(entries,
               QStringList({"&New File", "&Preferences", "Clear &finished", "-", "E&xit"}));
 
-    QTreeWidget* view = window.jobView();
+    QTreeView* view = window.jobView();
     ASSERT_EQ(window.centralWidget(), view);
-    ASSERT_EQ(view->columnCount(), kColumnCount);
+    ASSERT_EQ(view->model()->columnCount(), kColumnCount);
     const char* headings[kColumnCount] = {"URL", "File", "Status", "LastError", "Size"};
     for (int column = 0; column < kColumnCount; ++column) {
-        EXPECT_EQ(view->headerItem()->text(column), headings[column]);
+        EXPECT_EQ(view->model()->headerData(column, Qt::Horizontal).toString(), headings[column]);
         EXPECT_EQ(view->header()->sectionSize(column), widths[column]);
     }
-    EXPECT_FALSE(view->isSortingEnabled());
+    // Sorted only by a header click: the queue's order at first.
+    EXPECT_EQ(view->header()->sortIndicatorSection(), -1);
     EXPECT_FALSE(view->rootIsDecorated());
     EXPECT_EQ(view->selectionBehavior(), QAbstractItemView::SelectRows);
     EXPECT_EQ(view->selectionMode(), QAbstractItemView::ExtendedSelection);
@@ -100,9 +102,8 @@ TEST_F(MainWindowTest, UrlsFromOutsideAreQueuedWithOneSaveUnderFreeNames) {
     window.AddUrlsFromOutside(
         {"http://127.0.0.1:9/a.bin", "http://127.0.0.1:9/b.bin", "http://127.0.0.1:9/a.bin"});
     EXPECT_EQ(JobListSaveCount(), saves + 1);
-    QTreeWidget* view = window.jobView();
-    ASSERT_EQ(view->topLevelItemCount(), 3);
-    EXPECT_EQ(view->topLevelItem(2)->text(kFileColumn), "a (1).bin");
+    ASSERT_EQ(RowCount(window), 3);
+    EXPECT_EQ(CellText(window, 2, kFileColumn), "a (1).bin");
 
     // The same through the hand-off from another start of the program.
     std::vector<HandedDownload> handed(3);
@@ -113,7 +114,7 @@ TEST_F(MainWindowTest, UrlsFromOutsideAreQueuedWithOneSaveUnderFreeNames) {
     const std::vector<NewFileOutcome> outcomes = window.AddDownloadsFromOutside(handed);
     EXPECT_EQ(JobListSaveCount(), before + 1);
     EXPECT_EQ(outcomes, std::vector<NewFileOutcome>(3, kJobAdded));
-    EXPECT_EQ(view->topLevelItemCount(), 6);
+    EXPECT_EQ(RowCount(window), 6);
 }
 
 }  // namespace

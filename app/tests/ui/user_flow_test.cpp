@@ -7,7 +7,6 @@
 #include <QPushButton>
 #include <QRegularExpression>
 #include <QStringList>
-#include <QTreeWidget>
 
 #include "concat.h"
 #include "job_texts.h"
@@ -18,6 +17,7 @@
 #include "preferences_dialog.h"
 #include "test_server.h"
 #include "ui_fixture.h"
+#include "view_rows.h"
 
 namespace vtest {
 namespace {
@@ -39,13 +39,16 @@ TEST_F(UserFlowTest, NewFileDownloadGoesThroughItsStatusesToDoneByteForByte) {
 
     // Every Status text the row shows, in order.
     QStringList statuses;
-    QObject::connect(
-        window.jobView(), &QTreeWidget::itemChanged, [&](QTreeWidgetItem* item, int column) {
-            const QString text = item->text(kStatusColumn);
-            if (column == kStatusColumn && (statuses.isEmpty() || statuses.last() != text)) {
-                statuses.append(text);
-            }
-        });
+    QObject::connect(window.jobView()->model(), &QAbstractItemModel::dataChanged,
+                     [&](const QModelIndex& from, const QModelIndex& to) {
+                         if (from.column() > kStatusColumn || to.column() < kStatusColumn) return;
+                         for (int row = from.row(); row <= to.row(); ++row) {
+                             const QString text = CellText(window, row, kStatusColumn);
+                             if (statuses.isEmpty() || statuses.last() != text) {
+                                 statuses.append(text);
+                             }
+                         }
+                     });
 
     WhenModal<NewFileDialog>([&](NewFileDialog* dialog) {
         auto* url = dialog->findChild<QLineEdit*>("urlEdit");
@@ -57,16 +60,15 @@ TEST_F(UserFlowTest, NewFileDownloadGoesThroughItsStatusesToDoneByteForByte) {
     window.newFileAction()->trigger();
 
     // Added, shown and saved at once.
-    ASSERT_EQ(window.jobView()->topLevelItemCount(), 1);
-    QTreeWidgetItem* row = window.jobView()->topLevelItem(0);
-    EXPECT_EQ(row->text(kUrlColumn).toStdString(), server.Url("/pub/data.bin"));
-    EXPECT_EQ(row->text(kFileColumn), "data.bin");
+    ASSERT_EQ(RowCount(window), 1);
+    EXPECT_EQ(CellText(window, 0, kUrlColumn).toStdString(), server.Url("/pub/data.bin"));
+    EXPECT_EQ(CellText(window, 0, kFileColumn), "data.bin");
     EXPECT_EQ(ListFileText(), Concat("\"", server.Url("/pub/data.bin"), "\" \"data.bin\"\n"));
 
     ASSERT_TRUE(
         LoopUntil([&] { return jobList->status == STATUS_DONE && jobList->thread == nullptr; }));
-    EXPECT_EQ(row->text(kStatusColumn), "Done");
-    EXPECT_EQ(row->text(kSizeColumn), FormatSize(textBuffer, kSize));
+    EXPECT_EQ(CellText(window, 0, kStatusColumn), "Done");
+    EXPECT_EQ(CellText(window, 0, kSizeColumn), FormatSize(textBuffer, kSize));
     EXPECT_EQ(ReadWholeFile(dir / "data.bin"), Body(0, kSize));
     EXPECT_TRUE(LoopUntil([&] { return ListFileText().empty(); }));  // a Done job leaves the file
 
@@ -128,7 +130,7 @@ TEST_F(UserFlowTest, RunEndingWhilePreferencesIsOpenIsCollectedAndTheNextStarted
     // The save after a Done run is written on a thread of its own, a moment later.
     const std::string onlySlow = Concat("\"", server.Url("/slow"), "\" \"slow.bin\"\n");
     EXPECT_TRUE(LoopUntil([&] { return ListFileText() == onlySlow; })) << ListFileText();
-    EXPECT_EQ(window.jobView()->topLevelItem(0)->text(kStatusColumn), "Done");
+    EXPECT_EQ(CellText(window, 0, kStatusColumn), "Done");
     EXPECT_NE(next->thread, nullptr);
 }
 

@@ -10,8 +10,8 @@
 #include <QMenu>
 #include <QStatusBar>
 #include <QToolBar>
-#include <QTreeWidget>
 #include <QUrl>
+#include <QWidgetAction>
 
 #include "app_settings.h"
 #include "job_actions.h"
@@ -23,6 +23,7 @@
 #include "status_summary.h"
 #include "test_server.h"
 #include "ui_fixture.h"
+#include "view_rows.h"
 
 namespace vtest {
 namespace {
@@ -44,14 +45,14 @@ protected:
     }
 
     static void Select(MainWindow& window, std::initializer_list<int> rows) {
-        QTreeWidget* view = window.jobView();
-        view->clearSelection();
-        for (int row : rows) view->topLevelItem(row)->setSelected(true);
+        window.jobView()->clearSelection();
+        for (int row : rows) SelectRow(window, row);
     }
 
     static QString Current(MainWindow& window) {
-        QTreeWidgetItem* row = window.jobView()->currentItem();
-        return row != nullptr && row->isSelected() ? row->text(kFileColumn) : QString();
+        const int row = CurrentRow(window);
+        return row >= 0 && IsRowSelected(window, row) ? CellText(window, row, kFileColumn)
+                                                      : QString();
     }
 
     ModalGuard guard;
@@ -109,7 +110,8 @@ TEST_F(WindowCommandsTest, ToolbarEntriesShowTheirKeysAndFollowTheSelection) {
     WindowCommands* commands = window.commands();
     QStringList tips;
     for (QAction* action : commands->toolBar()->actions()) {
-        if (action->isSeparator()) continue;
+        // The filter's boxes follow the commands.
+        if (action->isSeparator() || qobject_cast<QWidgetAction*>(action) != nullptr) continue;
         tips << action->toolTip();
         EXPECT_FALSE(action->icon().isNull()) << action->toolTip().toStdString();
     }
@@ -154,7 +156,7 @@ TEST_F(WindowCommandsTest, ListCommandsKeepTheSelectionWhereTheUserLooks) {
     MainWindow window;
     window.show();
     FillJobView(&window);
-    QTreeWidget* view = window.jobView();
+    QTreeView* view = window.jobView();
     std::vector<QUrl> opened;
     bool handler = true;
     window.openUrl = [&](const QUrl& url) {
@@ -163,14 +165,14 @@ TEST_F(WindowCommandsTest, ListCommandsKeepTheSelectionWhereTheUserLooks) {
     };
 
     // Double-click: a Done row opens its file, another row does nothing.
-    emit view->itemDoubleClicked(view->topLevelItem(0), 0);
+    DoubleClickRow(window, 0);
     EXPECT_TRUE(opened.empty());
-    emit view->itemDoubleClicked(view->topLevelItem(4), 0);
+    DoubleClickRow(window, 4);
     ASSERT_EQ(opened.size(), 1u);
     EXPECT_EQ(opened[0].toLocalFile().toStdString(), dir / "done1");
     // With nothing to open it, the status bar says so.
     handler = false;
-    emit view->itemDoubleClicked(view->topLevelItem(4), 0);
+    DoubleClickRow(window, 4);
     EXPECT_TRUE(window.statusBar()->currentMessage().startsWith("Could not open "))
         << window.statusBar()->currentMessage().toStdString();
 
@@ -179,7 +181,7 @@ TEST_F(WindowCommandsTest, ListCommandsKeepTheSelectionWhereTheUserLooks) {
     view->setFocus();
     QTest::keyClick(view, Qt::Key_Delete);
     EXPECT_EQ(Current(window), "d");
-    view->setCurrentItem(view->topLevelItem(view->topLevelItemCount() - 1));
+    SetCurrentRow(window, RowCount(window) - 1);
     window.commands()->deleteEntry()->trigger();
     EXPECT_EQ(Current(window), "done1");
 
@@ -187,9 +189,9 @@ TEST_F(WindowCommandsTest, ListCommandsKeepTheSelectionWhereTheUserLooks) {
     Select(window, {0});
     window.clearFinishedAction()->trigger();
     EXPECT_EQ(JobCount(), 2);
-    EXPECT_EQ(view->topLevelItemCount(), 2);
+    EXPECT_EQ(RowCount(window), 2);
     EXPECT_EQ(ReadWholeFile(dir / "done1"), "kept");
-    EXPECT_TRUE(view->topLevelItem(0)->isSelected());
+    EXPECT_TRUE(IsRowSelected(window, 0));
 
     // Shift+F10 and the Menu key open the current row's popup, with Clear finished.
     for (const QKeyCombination keys :
@@ -201,7 +203,7 @@ TEST_F(WindowCommandsTest, ListCommandsKeepTheSelectionWhereTheUserLooks) {
             }
             return nullptr;
         };
-        view->setCurrentItem(view->topLevelItem(1));
+        SetCurrentRow(window, 1);
         QTest::keyClick(view, keys.key(), keys.keyboardModifiers());
         EXPECT_TRUE(entries.contains("Delete")) << entries.join(", ").toStdString();
         EXPECT_TRUE(entries.contains("Clear finished"));
@@ -215,7 +217,7 @@ TEST_F(WindowCommandsTest, ListCommandsKeepTheSelectionWhereTheUserLooks) {
     });
     window.newFileAction()->trigger();
     EXPECT_EQ(Current(window), "new.bin");
-    EXPECT_EQ(view->selectedItems().size(), 1);
+    EXPECT_EQ(view->selectionModel()->selectedRows().size(), 1);
 }
 
 TEST_F(WindowCommandsTest, WindowSizeAndPlaceComeBackAndAPlaceOffScreenIsLeft) {
