@@ -41,21 +41,9 @@ const char kFiftyWidths[] =
 // The keys after MaxTries with their defaults: Connections, the network's, then
 // the window's.
 const char kNetworkDefaults[] =
-    "Connections=4
-MaxSpeed=0
-Proxy=Environment
-ProxyHost=
-ProxyPort=0
-ProxyUser="
-    "
-ProxyPassword=
-"
-    "WindowLeft=0
-WindowTop=0
-WindowWidth=0
-WindowHeight=0
-ViewFilter=All
-";
+    "Connections=4\nMaxSpeed=0\nProxy=Environment\nProxyHost=\nProxyPort=0\nProxyUser="
+    "\nProxyPassword=\n"
+    "WindowLeft=0\nWindowTop=0\nWindowWidth=0\nWindowHeight=0\nViewFilter=All\n";
 
 TEST_F(AppSettingsTest, FirstStartWithoutAFileGivesTheDefaultsAndWritesAllKeys) {
     LoadSettings();
