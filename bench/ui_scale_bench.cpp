@@ -18,17 +18,17 @@
 // program keeps its files beside itself) and started with "--as-program": it then
 // runs RunVantorel, the same call the `vantorel` main makes, with the probe above
 // installed. Usage: ui_scale_bench [--size BYTES] [--keep-alive] [--nginx] [--https]
-// [--runs R] [N ...]   (default 10240 bytes, N = 1000 10000 50000; e.g. --size
-// 1048576 200 for 200 runs of 1 MiB). --keep-alive lets the test server keep
+// [--runs R] [--dir FOLDER] [N ...]   (default 10240 bytes, N = 1000 10000 50000;
+// e.g. --size 1048576 200 for 200 runs of 1 MiB). --keep-alive lets the test server keep
 // connections open, as nginx does, so both sides may reuse them; both speak
 // HTTP/1.1. --nginx serves the files from nginx instead (nginx_server.h, Debian's
 // nginx-light), --https from nginx over HTTPS, with a certificate of a private CA
 // that both sides trust (SSL_CERT_FILE, --cacert). --runs R repeats every N R
 // times, interleaved (the program and curl take turns going first), and prints
 // the medians: a loaded machine spreads single runs wider than the differences
-// measured. The start-up figure is measured with the test server only. Needs
-// `curl` on the PATH. Writes N small files twice into a temporary folder, removed
-// afterwards.
+// measured. --dir FOLDER: where the files are written (see tempBase). The
+// start-up figure is measured with the test server only. Needs `curl` on the PATH.
+// Writes N small files twice into a temporary folder, removed afterwards.
 #include <fcntl.h>
 #include <signal.h>
 #include <spawn.h>
@@ -69,6 +69,11 @@ namespace fs = std::filesystem;
 
 // The size of every file: 10 KiB, or what --size says.
 std::uint64_t fileSize = 10 * 1024;
+// Where both sides write their files (--dir): the system's temporary folder by
+// default. A file system that is slow to create files right after many were
+// deleted (ext4 without a journal checks every recently freed inode) measures
+// itself more than the programs: /dev/shm takes it out.
+std::string tempBase;
 
 // ---- The probe, in the program's process --------------------------------------
 
@@ -262,7 +267,7 @@ std::string ReadStats(const std::string& path, const std::string& key) {
 // moment instead of an empty list file.
 ProgramFigures RunProgram(const std::string& self, const Target& target, int count,
                           int maxFiles) {
-    vtest::TempDir temp;
+    vtest::TempDir temp(tempBase);
     const std::string root = temp.Path();
     const std::string prog = root + "/prog";
     const std::string out = root + "/out";
@@ -319,7 +324,7 @@ ProgramFigures RunProgram(const std::string& self, const Target& target, int cou
 // curl fetching the same files; returns the wall time in seconds and counts the
 // complete files.
 double RunCurl(const Target& target, int count, std::size_t* complete) {
-    vtest::TempDir temp;
+    vtest::TempDir temp(tempBase);
     const std::string root = temp.Path();
     {
         std::ofstream config(root + "/config");
@@ -389,6 +394,8 @@ int main(int argc, char** argv) {
             fileSize = std::strtoull(argv[++i], nullptr, 10);
         } else if (arg == "--runs" && i + 1 < argc) {
             runs = std::max(1, std::atoi(argv[++i]));
+        } else if (arg == "--dir" && i + 1 < argc) {
+            tempBase = argv[++i];
         } else if (arg == "--keep-alive") {
             keepAlive = true;
         } else if (arg == "--nginx") {
