@@ -17,16 +17,21 @@
 // The program is this executable, copied into a program folder of its own (the
 // program keeps its files beside itself) and started with "--as-program": it then
 // runs RunVantorel, the same call the `vantorel` main makes, with the probe above
-// installed. Usage: ui_scale_bench [--size BYTES] [--keep-alive] [--sort-filter] [N ...]
-// (default
-// 10240 bytes, N = 1000 10000 50000; e.g. --size 1048576 200 for 200 runs of 1
-// MiB). --keep-alive lets the server keep connections open, as nginx does, so
-// both sides may reuse them; both speak HTTP/1.1. --sort-filter runs the program with
-// the view filter on Waiting (ViewFilter in its settings) and the rows sorted by File,
-// descending, from its first turn of the loop: the cost of a sort and a filter over a
-// long list. Needs
-// `curl` on the PATH. Writes N small files twice into a temporary folder, removed
-// afterwards.
+// installed. Usage: ui_scale_bench [--size BYTES] [--keep-alive] [--nginx] [--https]
+// [--runs R] [--dir FOLDER] [--sort-filter] [N ...]   (default 10240 bytes, N = 1000
+// 10000 50000; e.g. --size 1048576 200 for 200 runs of 1 MiB). --keep-alive lets the
+// test server keep connections open, as nginx does, so both sides may reuse them; both
+// speak HTTP/1.1. --nginx serves the files from nginx instead (nginx_server.h, Debian's
+// nginx-light), --https from nginx over HTTPS, with a certificate of a private CA
+// that both sides trust (SSL_CERT_FILE, --cacert). --runs R repeats every N R
+// times, interleaved (the program and curl take turns going first), and prints
+// the medians: a loaded machine spreads single runs wider than the differences
+// measured. --dir FOLDER: where the files are written (see tempBase).
+// --sort-filter runs the program with the view filter on Waiting (ViewFilter in its
+// settings) and the rows sorted by File, descending, from its first turn of the loop:
+// the cost of a sort and a filter over a long list. The start-up figure is measured
+// with the test server only. Needs `curl` on the PATH. Writes N small files twice
+// into a temporary folder, removed afterwards.
 #include <fcntl.h>
 #include <signal.h>
 #include <spawn.h>
@@ -50,10 +55,12 @@
 #include <filesystem>
 #include <fstream>
 #include <iterator>
+#include <memory>
 #include <string>
 #include <thread>
 #include <vector>
 
+#include "nginx_server.h"
 #include "temp_dir.h"
 #include "test_server.h"
 #include "job_table_model.h"
@@ -68,6 +75,11 @@ namespace fs = std::filesystem;
 
 // The size of every file: 10 KiB, or what --size says.
 std::uint64_t fileSize = 10 * 1024;
+// Where both sides write their files (--dir): the system's temporary folder by
+// default. A file system that is slow to create files right after many were
+// deleted (ext4 without a journal checks every recently freed inode) measures
+// itself more than the programs: /dev/shm takes it out.
+std::string tempBase;
 
 // ---- The probe, in the program's process --------------------------------------
 
@@ -222,14 +234,23 @@ double Reap(Child child) {
     return usage.ru_maxrss / 1024.0;
 }
 
-std::vector<std::string> ChildEnvironment(const std::string& root, const std::string& stats) {
+// Where the files come from: the URL of file i is `base` + i. `caFile`, when
+// set, is the CA that both sides trust.
+struct Target {
+    std::string base;
+    std::string caFile;
+};
+
+std::vector<std::string> ChildEnvironment(const Target& target, const std::string& root,
+                                          const std::string& stats) {
     std::vector<std::string> env;
     for (char** entry = environ; *entry != nullptr; ++entry) {
         const std::string text = *entry;
         const std::string name = text.substr(0, text.find('='));
         static const char* kDropped[] = {"http_proxy", "https_proxy", "HTTP_PROXY", "HTTPS_PROXY",
                                          "ALL_PROXY",  "all_proxy",   "no_proxy",   "NO_PROXY",
-                                         "HOME",       "QT_QPA_PLATFORM"};
+                                         "HOME",       "QT_QPA_PLATFORM", "SSL_CERT_FILE",
+                                         "SSL_CERT_DIR"};
         if (std::find(std::begin(kDropped), std::end(kDropped), name) != std::end(kDropped)) {
             continue;
         }
@@ -238,12 +259,11 @@ std::vector<std::string> ChildEnvironment(const std::string& root, const std::st
     env.push_back("HOME=" + root + "/home");
     env.push_back("QT_QPA_PLATFORM=offscreen");
     env.push_back("VANTOREL_BENCH_STATS=" + stats);
+    if (!target.caFile.empty()) env.push_back("SSL_CERT_FILE=" + target.caFile);
     return env;
 }
 
-std::string Url(const vtest::TestServer& server, int i) {
-    return server.Url("/f?" + std::to_string(i));
-}
+std::string Url(const Target& target, int i) { return target.base + std::to_string(i); }
 
 struct ProgramFigures {
     double wallS = 0;
@@ -268,9 +288,9 @@ std::string ReadStats(const std::string& path, const std::string& key) {
 
 // One run of the program on `count` jobs. MaxFiles 0: timed to its first idle
 // moment instead of an empty list file.
-ProgramFigures RunProgram(const std::string& self, const vtest::TestServer& server, int count,
+ProgramFigures RunProgram(const std::string& self, const Target& target, int count,
                           int maxFiles) {
-    vtest::TempDir temp;
+    vtest::TempDir temp(tempBase);
     const std::string root = temp.Path();
     const std::string prog = root + "/prog";
     const std::string out = root + "/out";
@@ -283,7 +303,7 @@ ProgramFigures RunProgram(const std::string& self, const vtest::TestServer& serv
         if (sortFilter) ini << "ViewFilter=Waiting\n";
         std::ofstream list(prog + "/filelist.dat");
         for (int i = 0; i < count; ++i) {
-            list << '"' << Url(server, i) << "\" \"f" << i << "\"\n";
+            list << '"' << Url(target, i) << "\" \"f" << i << "\"\n";
         }
     }
     const std::string stats = root + "/stats";
@@ -292,7 +312,7 @@ ProgramFigures RunProgram(const std::string& self, const vtest::TestServer& serv
     const Clock::time_point start = Clock::now();
     std::vector<std::string> args = {program, "--as-program"};
     if (sortFilter) args.push_back("--sorted");
-    Child child = Spawn(args, ChildEnvironment(root, stats), root + "/output");
+    Child child = Spawn(args, ChildEnvironment(target, root, stats), root + "/output");
     if (child.pid < 0) {
         std::fprintf(stderr, "cannot start %s\n", program.c_str());
         return figures;
@@ -328,20 +348,25 @@ ProgramFigures RunProgram(const std::string& self, const vtest::TestServer& serv
 
 // curl fetching the same files; returns the wall time in seconds and counts the
 // complete files.
-double RunCurl(const vtest::TestServer& server, int count, std::size_t* complete) {
-    vtest::TempDir temp;
+double RunCurl(const Target& target, int count, std::size_t* complete) {
+    vtest::TempDir temp(tempBase);
     const std::string root = temp.Path();
     {
         std::ofstream config(root + "/config");
         for (int i = 0; i < count; ++i) {
-            config << "url = \"" << Url(server, i) << "\"\noutput = \"" << root << "/f" << i
+            config << "url = \"" << Url(target, i) << "\"\noutput = \"" << root << "/f" << i
                    << "\"\n";
         }
     }
     const Clock::time_point start = Clock::now();
-    Child child = Spawn({"curl", "-q", "-s", "--http1.1", "--noproxy", "*", "--parallel",
-                         "--parallel-max", "200", "-K", root + "/config"},
-                        ChildEnvironment(root, root + "/unused"), root + "/output");
+    std::vector<std::string> args = {"curl", "-q", "-s", "--http1.1", "--noproxy", "*",
+                                     "--parallel", "--parallel-max", "200", "-K", root + "/config"};
+    if (!target.caFile.empty()) {
+        args.push_back("--cacert");
+        args.push_back(target.caFile);
+    }
+    Child child =
+        Spawn(args, ChildEnvironment(target, root, root + "/unused"), root + "/output");
     if (child.pid < 0) {
         std::fprintf(stderr, "cannot start curl\n");
         return 0;
@@ -358,6 +383,22 @@ double RunCurl(const vtest::TestServer& server, int count, std::size_t* complete
     return wall;
 }
 
+double Median(std::vector<double> values) {
+    if (values.empty()) return 0;
+    std::sort(values.begin(), values.end());
+    const std::size_t middle = values.size() / 2;
+    return values.size() % 2 != 0 ? values[middle] : (values[middle - 1] + values[middle]) / 2;
+}
+
+void PrintRow(const char* label, int count, const ProgramFigures& program, double curl,
+              std::size_t curlComplete) {
+    std::printf("%-6s %7d %9.2f %7.2f %6.2f %8.1f %8.1f %8.1f %8.1f %8.1f %6zu/%zu\n", label,
+                count, program.wallS, curl, curl > 0 ? program.wallS / curl : 0.0,
+                program.peakMiB, program.waitMs, program.waitCpuMs, program.cpuStretchMs,
+                program.tickGapMs, program.complete, curlComplete);
+    std::fflush(stdout);
+}
+
 }  // namespace
 
 int main(int argc, char** argv) {
@@ -370,13 +411,25 @@ int main(int argc, char** argv) {
     signal(SIGPIPE, SIG_IGN);
     std::vector<int> counts;
     bool keepAlive = false;
+    bool nginx = false;
+    bool https = false;
+    int runs = 1;
     for (int i = 1; i < argc; ++i) {
-        if (std::string(argv[i]) == "--size" && i + 1 < argc) {
+        const std::string arg = argv[i];
+        if (arg == "--size" && i + 1 < argc) {
             fileSize = std::strtoull(argv[++i], nullptr, 10);
-        } else if (std::string(argv[i]) == "--keep-alive") {
+        } else if (arg == "--runs" && i + 1 < argc) {
+            runs = std::max(1, std::atoi(argv[++i]));
+        } else if (arg == "--dir" && i + 1 < argc) {
+            tempBase = argv[++i];
+        } else if (arg == "--keep-alive") {
             keepAlive = true;
-        } else if (std::string(argv[i]) == "--sort-filter") {
+        } else if (arg == "--sort-filter") {
             sortFilter = true;
+        } else if (arg == "--nginx") {
+            nginx = true;
+        } else if (arg == "--https") {
+            nginx = https = true;
         } else {
             counts.push_back(std::atoi(argv[i]));
         }
@@ -389,26 +442,56 @@ int main(int argc, char** argv) {
     route.size = fileSize;
     route.keepAlive = keepAlive;
     server.Set("/f", route);
+    std::unique_ptr<vtest::NginxServer> nginxServer;
+    Target target{server.Url("/f?"), ""};
+    if (nginx) {
+        nginxServer = std::make_unique<vtest::NginxServer>(fileSize, https);
+        target = {nginxServer->Url("/f?"), https ? nginxServer->CaFile() : ""};
+    }
+    std::printf("server: %s\n", nginx ? (https ? "nginx, HTTPS" : "nginx, HTTP")
+                                       : (keepAlive ? "test server, keep-alive"
+                                                    : "test server, a connection per request"));
+    std::fflush(stdout);
 
-    std::printf("%7s %9s %7s %6s %8s %8s %8s %8s %8s %12s\n", "jobs", "program_s", "curl_s",
-                "ratio", "peak_MiB", "wait_ms", "its_cpu", "max_cpu", "tick_gap", "complete");
+    std::printf("%-6s %7s %9s %7s %6s %8s %8s %8s %8s %8s %12s\n", "run", "jobs", "program_s",
+                "curl_s", "ratio", "peak_MiB", "wait_ms", "its_cpu", "max_cpu", "tick_gap",
+                "complete");
+    std::vector<std::vector<double>> programWalls(counts.size()), curlWalls(counts.size());
+    for (int run = 0; run < runs; ++run) {
+        for (std::size_t c = 0; c < counts.size(); ++c) {
+            ProgramFigures program;
+            std::size_t curlComplete = 0;
+            double curl = 0;
+            // Taking turns at going first: neither side always meets a server (or a
+            // page cache) the other has just warmed up.
+            if (run % 2 == 0) {
+                program = RunProgram(self, target, counts[c], 200);
+                curl = RunCurl(target, counts[c], &curlComplete);
+            } else {
+                curl = RunCurl(target, counts[c], &curlComplete);
+                program = RunProgram(self, target, counts[c], 200);
+            }
+            programWalls[c].push_back(program.wallS);
+            curlWalls[c].push_back(curl);
+            PrintRow(std::to_string(run + 1).c_str(), counts[c], program, curl, curlComplete);
+        }
+    }
     std::vector<double> walls;
-    for (int count : counts) {
-        const ProgramFigures program = RunProgram(self, server, count, 200);
-        std::size_t curlComplete = 0;
-        const double curl = RunCurl(server, count, &curlComplete);
-        walls.push_back(program.wallS);
-        std::printf("%7d %9.2f %7.2f %6.2f %8.1f %8.1f %8.1f %8.1f %8.1f %6zu/%zu\n", count,
-                    program.wallS, curl, curl > 0 ? program.wallS / curl : 0.0, program.peakMiB,
-                    program.waitMs, program.waitCpuMs, program.cpuStretchMs, program.tickGapMs,
-                    program.complete, curlComplete);
-        std::fflush(stdout);
+    for (std::size_t c = 0; c < counts.size(); ++c) {
+        const double program = Median(programWalls[c]);
+        const double curl = Median(curlWalls[c]);
+        walls.push_back(program);
+        if (runs > 1) {
+            std::printf("median %7d %9.2f %7.2f %6.2f   (%d runs)\n", counts[c], program, curl,
+                        curl > 0 ? program / curl : 0.0, runs);
+        }
     }
     if (walls.size() >= 3 && walls[1] > 0) {
         std::printf("growth %d -> %d jobs: %.2fx the time\n", counts[1], counts[2],
                     walls[2] / walls[1]);
     }
-    const ProgramFigures idle = RunProgram(self, server, 100000, 0);
+    if (nginx) return 0;
+    const ProgramFigures idle = RunProgram(self, target, 100000, 0);
     std::printf("start-up, 100000 waiting jobs, MaxFiles 0: loop first sleeps %.0f ms, filled and "
                 "idle %.0f ms after the process started (peak %.1f MiB, most CPU in one stretch "
                 "after the first sleep %.1f ms)\n",

@@ -133,18 +133,35 @@ const Material& TheMaterial() {
     return material;
 }
 
-}  // namespace
-
-std::string TestCaPem() {
+// The PEM text `write` puts into a memory BIO ("" when it fails).
+template <typename WriteFn>
+std::string PemText(WriteFn write) {
     BIO* bio = BIO_new(BIO_s_mem());
     std::string pem;
-    if (bio != nullptr && PEM_write_bio_X509(bio, TheMaterial().caCert.get()) == 1) {
+    if (bio != nullptr && write(bio)) {
         char* data = nullptr;
         const long size = BIO_get_mem_data(bio, &data);
         pem.assign(data, static_cast<std::size_t>(size));
     }
     BIO_free(bio);
     return pem;
+}
+
+}  // namespace
+
+std::string TestCaPem() {
+    return PemText([](BIO* bio) { return PEM_write_bio_X509(bio, TheMaterial().caCert.get()) == 1; });
+}
+
+std::string TestServerCertPem() {
+    return PemText([](BIO* bio) { return PEM_write_bio_X509(bio, TheMaterial().good.get()) == 1; });
+}
+
+std::string TestServerKeyPem() {
+    return PemText([](BIO* bio) {
+        return PEM_write_bio_PrivateKey(bio, TheMaterial().serverKey.get(), nullptr, nullptr, 0,
+                                        nullptr, nullptr) == 1;
+    });
 }
 
 SSL_CTX* NewTestServerContext(TestServer::Cert cert) {

@@ -13,6 +13,11 @@ namespace vtest {
 // PEM text of the test CA that signs the Good, Expired and WrongHost certificates.
 std::string TestCaPem();
 
+// PEM text of the Good server certificate (127.0.0.1 and localhost) and of its
+// private key, for a server of another program (the benchmarks' nginx).
+std::string TestServerCertPem();
+std::string TestServerKeyPem();
+
 // The name the test CA goes by in a hashed CA folder ("1a2b3c4d.0").
 std::string TestCaHashName();
 

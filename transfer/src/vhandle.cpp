@@ -4,9 +4,9 @@
 #include "brindlex/vhandle.h"
 
 #include <new>
-#include <system_error>
 #include <utility>
 
+#include "thread_pool.h"
 #include "vwaitable.h"
 
 namespace {
@@ -61,22 +61,18 @@ VHANDLE VCreateThread(std::function<unsigned long()> procedure) {
     if (!procedure) return nullptr;
     VHANDLE handle = NewHandle(Kind::kThread);
     if (handle == nullptr) return nullptr;
-    try {
-        // The started thread keeps its own reference to the shared state, so the
-        // handle may be closed (and freed) while the procedure still runs.
-        handle->thread =
-            std::thread([state = handle->state, procedure = std::move(procedure)]() mutable {
-                const unsigned long code = procedure();
-                // Whatever the procedure owned is released before anyone can see the
-                // thread as ended.
-                procedure = nullptr;
-                state->exitCode = code;
-                state->signal.Set();  // release: publishes exitCode and the procedure's writes
-            });
-    } catch (const std::system_error&) {
-        delete handle;
-        return nullptr;
-    } catch (const std::bad_alloc&) {
+    // The thread keeps its own reference to the shared state, so the handle may
+    // be closed (and freed) while the procedure still runs.
+    const bool started = brindlex::RunOnPoolThread(
+        [state = handle->state, procedure = std::move(procedure)]() mutable {
+            const unsigned long code = procedure();
+            // Whatever the procedure owned is released before anyone can see the
+            // thread as ended.
+            procedure = nullptr;
+            state->exitCode = code;
+            state->signal.Set();  // release: publishes exitCode and the procedure's writes
+        });
+    if (!started) {
         delete handle;
         return nullptr;
     }
@@ -90,18 +86,6 @@ bool VGetExitCode(VHANDLE thread, unsigned long* code) {
     return true;
 }
 
-void VCloseHandle(VHANDLE handle) {
-    if (handle == nullptr) return;
-    if (handle->thread.joinable()) {
-        // A signalled thread has nothing left to run but its own return, so joining
-        // is brief. A running one is left to finish alone: it holds the shared state
-        // and frees it when it ends. A thread closing its own handle is still running.
-        if (handle->state->signal.IsSet() &&
-            handle->thread.get_id() != std::this_thread::get_id()) {
-            handle->thread.join();
-        } else {
-            handle->thread.detach();
-        }
-    }
-    delete handle;
-}
+// The procedure's thread, if it still runs, holds the shared state and goes on
+// alone; once it has ended, its thread belongs to the pool (thread_pool.h).
+void VCloseHandle(VHANDLE handle) { delete handle; }

@@ -5,7 +5,6 @@
 #include <atomic>
 #include <memory>
 #include <mutex>
-#include <thread>
 
 #include "brindlex/vhandle.h"
 
@@ -72,5 +71,4 @@ struct VWaitable {
 
     const Kind kind;
     const std::shared_ptr<brindlex::SharedState> state;
-    std::thread thread;  // kThread only; touched by the handle's owner only
 };

@@ -1,13 +1,18 @@
 // Thread handles: signalled only once the procedure has returned, exit codes, closing.
 #include <gtest/gtest.h>
 #include <poll.h>
+#include <sys/wait.h>
+#include <unistd.h>
 
 #include <atomic>
+#include <chrono>
 #include <memory>
+#include <set>
 #include <thread>
 #include <vector>
 
 #include "brindlex/vhandle.h"
+#include "thread_pool.h"
 
 namespace {
 
@@ -129,6 +134,56 @@ TEST(VThread, HundredsOfThreadsReleasedByOneEvent) {
         ASSERT_TRUE(VGetExitCode(threads[i].get(), &code));
         EXPECT_EQ(code, 1000UL + i);
     }
+}
+
+// A queue of small files starts runs by the hundred a second, two threads each:
+// procedures started one after another run on the threads of the ones that
+// ended, not on a new thread each. Idle threads end by themselves, and a fork
+// finds none (the child starts threads of its own).
+bool PoolEmptiesWithinItsIdleTime() {
+    const auto limit = std::chrono::steady_clock::now() +
+                       std::chrono::milliseconds(brindlex::kPoolIdleMs + 5000);
+    while (brindlex::PoolThreadCount() != 0 && std::chrono::steady_clock::now() < limit) {
+        std::this_thread::sleep_for(std::chrono::milliseconds(20));
+    }
+    return brindlex::PoolThreadCount() == 0;
+}
+
+TEST(VThread, EndedThreadsServeTheNextProcedures) {
+    // Threads left by the tests before (when they share the process) would take
+    // the procedures in turn.
+    ASSERT_TRUE(PoolEmptiesWithinItsIdleTime());
+    std::set<unsigned long> threadIds;
+    for (int i = 0; i < 20; ++i) {
+        Handle thread(VCreateThread([] { return static_cast<unsigned long>(gettid()); }));
+        ASSERT_NE(thread, nullptr);
+        ASSERT_EQ(VWait(thread.get(), 10000), VWAIT_SIGNALLED);
+        unsigned long id = 0;
+        ASSERT_TRUE(VGetExitCode(thread.get(), &id));
+        threadIds.insert(id);
+        // Time for the thread to go back to waiting after it signalled its end.
+        std::this_thread::sleep_for(std::chrono::milliseconds(5));
+    }
+    EXPECT_LE(threadIds.size(), 3u);
+    EXPECT_GE(brindlex::PoolThreadCount(), 1);
+
+    const pid_t child = fork();
+    if (child == 0) {
+        VHANDLE thread = VCreateThread([] { return 7UL; });
+        unsigned long code = 0;
+        const bool ran = thread != nullptr && VWait(thread, 5000) == VWAIT_SIGNALLED &&
+                         VGetExitCode(thread, &code) && code == 7;
+        _exit(ran ? 0 : 1);
+    }
+    ASSERT_GT(child, 0);
+    int status = 0;
+    ASSERT_EQ(waitpid(child, &status, 0), child);
+    EXPECT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 0);
+    EXPECT_EQ(brindlex::PoolThreadCount(), 0);  // the fork retired the idle ones
+
+    Handle again(VCreateThread([] { return 1UL; }));
+    ASSERT_EQ(VWait(again.get(), 10000), VWAIT_SIGNALLED);
+    EXPECT_TRUE(PoolEmptiesWithinItsIdleTime());
 }
 
 }  // namespace

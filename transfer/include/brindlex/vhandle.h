@@ -1,4 +1,4 @@
-// Waitable handles: events and thread ends, on eventfd and std::thread.
+// Waitable handles: events and thread ends, on eventfd and threads.
 //
 // A handle is signalled or not. Each one owns an eventfd that is readable exactly
 // while the handle is signalled, so an event loop (Qt's QSocketNotifier, poll) can
@@ -46,7 +46,8 @@ unsigned long VWait(VHANDLE handle, unsigned long timeoutMs);
 // readable for good, so a watcher must consume or stop watching.
 int VHandleFd(VHANDLE handle);
 
-// Starts `procedure` on a new thread. The handle becomes signalled once the
+// Starts `procedure` on a thread of its own (a new one, or one of the library's
+// that finished an earlier procedure and waits for the next). The handle becomes signalled once the
 // procedure has returned, so whatever it stored before returning is visible to
 // anyone who saw the handle signalled. Null when no thread could be started.
 VHANDLE VCreateThread(std::function<unsigned long()> procedure);
@@ -55,5 +56,6 @@ VHANDLE VCreateThread(std::function<unsigned long()> procedure);
 bool VGetExitCode(VHANDLE thread, unsigned long* code);
 
 // Releases the handle. A thread that still runs goes on by itself and cleans up
-// after itself; a thread that has ended is joined here.
+// after itself. The thread itself may outlive its procedure: the library keeps
+// threads for a while for the next procedures (at most 2 s idle).
 void VCloseHandle(VHANDLE handle);
