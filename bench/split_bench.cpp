@@ -1,8 +1,10 @@
 // One download over several connections, against nginx and aria2 on one machine.
 //
-//   split_bench [--runs N] [--folder DIR]
+//   split_bench [--runs N] [--folder DIR] [--case C] [--size MIB]
 //
 //   N    rounds of each case (default 3); the figures are the medians.
+//   C    run only case C (1, 2 or 3, below; default all of them).
+//   MIB  the size of case 2's file in MiB (default 1024), for a quicker profile.
 //   DIR  where the served files and the downloads go (default /var/tmp). It must
 //        be a disk file system that keeps user extended attributes: on tmpfs the
 //        library silently fetches with one connection.
@@ -417,14 +419,21 @@ bool Target(const char* what, double value, const char* relation, double bound) 
 int main(int argc, char** argv) {
     int rounds = 3;
     std::string base = "/var/tmp";
+    int only = 0;  // every case
+    std::uint64_t bigMiB = 1024;
     for (int i = 1; i < argc; ++i) {
         const std::string arg = argv[i];
         if (arg == "--runs" && i + 1 < argc) {
             rounds = std::max(1, std::atoi(argv[++i]));
         } else if (arg == "--folder" && i + 1 < argc) {
             base = argv[++i];
+        } else if (arg == "--case" && i + 1 < argc) {
+            only = std::atoi(argv[++i]);
+        } else if (arg == "--size" && i + 1 < argc) {
+            bigMiB = static_cast<std::uint64_t>(std::max(1, std::atoi(argv[++i])));
         } else {
-            std::fprintf(stderr, "usage: split_bench [--runs N] [--folder DIR]\n");
+            std::fprintf(stderr,
+                         "usage: split_bench [--runs N] [--folder DIR] [--case C] [--size MIB]\n");
             return 2;
         }
     }
@@ -463,9 +472,9 @@ int main(int argc, char** argv) {
     const std::string small = work + "/www/free/1m.bin";
     std::printf("Folder %s; writing the served files...\n", work.c_str());
     std::fflush(stdout);
-    WriteServedFile(limited, 64 * kMiB, 1);
-    WriteServedFile(big, 1024 * kMiB, 2);
-    WriteServedFile(small, kMiB, 3);
+    if (only == 0 || only == 1) WriteServedFile(limited, 64 * kMiB, 1);
+    if (only == 0 || only == 2) WriteServedFile(big, bigMiB * kMiB, 2);
+    if (only == 0 || only == 3) WriteServedFile(small, kMiB, 3);
     const std::string out = work + "/out/download.bin";
 
     int exitCode = 0;
@@ -482,61 +491,71 @@ int main(int argc, char** argv) {
         bool allExact = true;
         bool split = true;  // ours with 8 really opened several connections
 
-        std::printf("\n1. 64 MiB, server limited to 4 MiB/s per connection\n");
-        std::vector<double> ours8, ours1, aria;
-        for (int round = 1; round <= rounds; ++round) {
-            // Each round in another order, so no side always follows the same one.
-            for (int k = 0; k < 3; ++k) {
-                const int which = (round - 1 + k) % 3;
-                const bool isOurs = which != 2;
-                const unsigned connections = which == 0 ? 8 : which == 1 ? 1 : 0;
-                const Figures f =
-                    Run(nginx, "/limited/64m.bin", limited, out, connections, aria2Path);
-                Print(which == 0   ? "ours x8"
-                      : which == 1 ? "ours x1"
-                                   : "aria2 x8",
-                      round, f, 64 * kMiB, isOurs);
-                allExact = allExact && f.exact;
-                (which == 0 ? ours8 : which == 1 ? ours1 : aria).push_back(f.wall);
-                if (which == 0 && f.peak < 2) split = false;
+        bool met = true;
+        if (only == 0 || only == 1) {
+            std::printf("\n1. 64 MiB, server limited to 4 MiB/s per connection\n");
+            std::vector<double> ours8, ours1, aria;
+            for (int round = 1; round <= rounds; ++round) {
+                // Each round in another order, so no side always follows the same one.
+                for (int k = 0; k < 3; ++k) {
+                    const int which = (round - 1 + k) % 3;
+                    const bool isOurs = which != 2;
+                    const unsigned connections = which == 0 ? 8 : which == 1 ? 1 : 0;
+                    const Figures f =
+                        Run(nginx, "/limited/64m.bin", limited, out, connections, aria2Path);
+                    Print(which == 0   ? "ours x8"
+                          : which == 1 ? "ours x1"
+                                       : "aria2 x8",
+                          round, f, 64 * kMiB, isOurs);
+                    allExact = allExact && f.exact;
+                    (which == 0 ? ours8 : which == 1 ? ours1 : aria).push_back(f.wall);
+                    if (which == 0 && f.peak < 2) split = false;
+                }
             }
+            const double m8 = Median(ours8), m1 = Median(ours1), ma = Median(aria);
+            std::printf("  walls, median (min-max): ours x8 %s, ours x1 %s, aria2 x8 %s\n",
+                        Spread(ours8, "s").c_str(), Spread(ours1, "s").c_str(),
+                        Spread(aria, "s").c_str());
+            met = Target("wall ours x8 / aria2 x8", m8 / ma, "<=", 1.15) && met;
+            met = Target("wall ours x1 / ours x8", m1 / m8, ">=", 6.0) && met;
         }
-        const double m8 = Median(ours8), m1 = Median(ours1), ma = Median(aria);
-        std::printf("  walls, median (min-max): ours x8 %s, ours x1 %s, aria2 x8 %s\n",
-                    Spread(ours8, "s").c_str(), Spread(ours1, "s").c_str(),
-                    Spread(aria, "s").c_str());
-        bool met = Target("wall ours x8 / aria2 x8", m8 / ma, "<=", 1.15);
-        met = Target("wall ours x1 / ours x8", m1 / m8, ">=", 6.0) && met;
 
-        std::printf("\n2. 1 GiB, no limit\n");
-        std::vector<double> wall1, wall8, cpu1, cpu8;
-        for (int round = 1; round <= rounds; ++round) {
-            for (int k = 0; k < 2; ++k) {
-                const unsigned connections = (round + k) % 2 == 0 ? 1 : 8;
-                const Figures f = Run(nginx, "/free/1g.bin", big, out, connections, aria2Path);
-                Print(connections == 1 ? "ours x1" : "ours x8", round, f, 1024 * kMiB, true);
-                allExact = allExact && f.exact;
-                (connections == 1 ? wall1 : wall8).push_back(f.wall);
-                (connections == 1 ? cpu1 : cpu8).push_back(f.cpu);
-                if (connections == 8 && f.peak < 2) split = false;
+        if (only == 0 || only == 2) {
+            const double gib = static_cast<double>(bigMiB) / 1024;
+            std::printf("\n2. %llu MiB, no limit\n", static_cast<unsigned long long>(bigMiB));
+            std::vector<double> wall1, wall8, cpu1, cpu8;
+            for (int round = 1; round <= rounds; ++round) {
+                for (int k = 0; k < 2; ++k) {
+                    const unsigned connections = (round + k) % 2 == 0 ? 1 : 8;
+                    const Figures f = Run(nginx, "/free/1g.bin", big, out, connections, aria2Path);
+                    Print(connections == 1 ? "ours x1" : "ours x8", round, f, bigMiB * kMiB, true);
+                    allExact = allExact && f.exact;
+                    (connections == 1 ? wall1 : wall8).push_back(f.wall);
+                    (connections == 1 ? cpu1 : cpu8).push_back(f.cpu);
+                    if (connections == 8 && f.peak < 2) split = false;
+                }
             }
+            const double t1 = static_cast<double>(bigMiB) / Median(wall1);
+            const double t8 = static_cast<double>(bigMiB) / Median(wall8);
+            const double c1 = Median(cpu1) / gib, c8 = Median(cpu8) / gib;
+            std::printf("  medians: x1 %.1f MiB/s %.2f s CPU/GiB, x8 %.1f MiB/s %.2f s CPU/GiB\n",
+                        t1, c1, t8, c8);
+            std::printf("  walls, median (min-max): x1 %s, x8 %s; CPU: x1 %s, x8 %s\n",
+                        Spread(wall1, "s").c_str(), Spread(wall8, "s").c_str(),
+                        Spread(cpu1, "s").c_str(), Spread(cpu8, "s").c_str());
+            met = Target("throughput x8 / x1", t8 / t1, ">=", 0.95) && met;
+            met = Target("CPU per GiB x8 / x1", c8 / c1, "<=", 1.2) && met;
         }
-        const double t1 = 1024.0 / Median(wall1), t8 = 1024.0 / Median(wall8);
-        const double c1 = Median(cpu1), c8 = Median(cpu8);  // the file is 1 GiB: per GiB
-        std::printf("  medians: x1 %.1f MiB/s %.2f s CPU/GiB, x8 %.1f MiB/s %.2f s CPU/GiB\n", t1,
-                    c1, t8, c8);
-        std::printf("  walls, median (min-max): x1 %s, x8 %s; CPU: x1 %s, x8 %s\n",
-                    Spread(wall1, "s").c_str(), Spread(wall8, "s").c_str(),
-                    Spread(cpu1, "s").c_str(), Spread(cpu8, "s").c_str());
-        met = Target("throughput x8 / x1", t8 / t1, ">=", 0.95) && met;
-        met = Target("CPU per GiB x8 / x1", c8 / c1, "<=", 1.2) && met;
 
-        std::printf("\n3. 1 MiB, no limit, 8 connections allowed\n");
-        const Figures f = Run(nginx, "/free/1m.bin", small, out, 8, aria2Path);
-        Print("ours x8", 1, f, kMiB, true);
-        allExact = allExact && f.exact;
-        const bool one = f.requests == 1 && f.peak <= 1;
-        std::printf("  one request: %s\n", one ? "yes" : "NO");
+        bool one = true;
+        if (only == 0 || only == 3) {
+            std::printf("\n3. 1 MiB, no limit, 8 connections allowed\n");
+            const Figures f = Run(nginx, "/free/1m.bin", small, out, 8, aria2Path);
+            Print("ours x8", 1, f, kMiB, true);
+            allExact = allExact && f.exact;
+            one = f.requests == 1 && f.peak <= 1;
+            std::printf("  one request: %s\n", one ? "yes" : "NO");
+        }
 
         std::printf(
             "\nSeveral connections really used by ours x8: %s\n",

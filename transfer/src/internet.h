@@ -101,6 +101,9 @@ bool HttpHasHeader(VHINTERNET request, const char* name);
 // Blocks until at most `want` bytes of the body are in `buf`; *got = 0 at the end
 // of the body. False on a failed transfer or a closed handle.
 bool InternetReadFile(VHINTERNET request, void* buf, std::size_t want, std::size_t* got);
+// Worker thread. Body bytes a read would take at once, without waiting; 0 when it
+// would wait (or find the end, a failure or a closed handle).
+std::size_t InternetBufferedBytes(VHINTERNET request);
 
 // Any thread. Marks the handle (and every handle made from it) closed, wakes a call
 // pending on it and drops one reference. Null does nothing.

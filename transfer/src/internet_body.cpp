@@ -35,6 +35,17 @@ bool Request::Read(void* buf, std::size_t want, std::size_t* got) {
     }
 }
 
+std::size_t Request::Buffered() const {
+    const std::shared_ptr<Hop>& hop = hop_;
+    if (hop == nullptr || !hop->headersDone() || IsClosed()) return 0;
+    return hop->Buffered();
+}
+
+std::size_t InternetBufferedBytes(VHINTERNET request) {
+    Request* r = AsRequest(request);
+    return r == nullptr ? 0 : r->Buffered();
+}
+
 bool InternetReadFile(VHINTERNET request, void* buf, std::size_t want, std::size_t* got) {
     Request* r = AsRequest(request);
     if (got != nullptr) *got = 0;

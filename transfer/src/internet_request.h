@@ -65,6 +65,7 @@ public:
     // After a failed Send: the result code the failure stands for.
     unsigned long SendFailure() const;
     bool Read(void* buf, std::size_t want, std::size_t* got);
+    std::size_t Buffered() const;
     // The final answer's status; false before its headers are complete.
     bool Status(unsigned long* code) const;
     // The first header called `name` (case-insensitive), value trimmed; null when

@@ -1,5 +1,6 @@
 #include "split_fetch.h"
 
+#include <time.h>
 #include <unistd.h>
 
 #include <atomic>
@@ -19,7 +20,6 @@ namespace brindlex {
 namespace {
 
 namespace net = brindlex::net;
-using Clock = std::chrono::steady_clock;
 
 constexpr std::size_t kBlockSize = 256;
 // How many written bytes a connection counts at once (see Receive).
@@ -28,6 +28,15 @@ constexpr auto kReportAfter = std::chrono::milliseconds(100);
 // The record is written at most this often (and at the end); the data it names
 // is synced just before, so a power cut costs at most about this much.
 constexpr auto kRecordEvery = std::chrono::milliseconds(500);
+
+// The monotonic clock at the kernel's tick: the report and record deadlines need
+// no finer, and it is read after every turn of blocks, where a precise read costs
+// more than the turn's bookkeeping.
+std::chrono::nanoseconds CoarseNow() {
+    timespec now{};
+    clock_gettime(CLOCK_MONOTONIC_COARSE, &now);
+    return std::chrono::seconds(now.tv_sec) + std::chrono::nanoseconds(now.tv_nsec);
+}
 
 bool WriteAt(int fd, const char* data, std::size_t count, std::uint64_t offset) {
     while (count > 0) {
@@ -177,11 +186,19 @@ private:
     // lock for every 256 bytes would cost more than the blocks themselves. A thief
     // never starts within kMinPiece of what the table last heard, far more than a
     // batch, so the cached end stays safe to write up to.
+    //
+    // The blocks go to the file in turns under the file's lock: a turn writes the
+    // block just read and then whatever the connection already has buffered, one
+    // block at a time, up to a batch. The kernel serialises writes to one file
+    // anyway; connections contending for its lock at every block spend more on
+    // the contention than on the blocks, and one turn per batch spares that. A
+    // turn looks for a stop at every block and never waits for data, so a stop
+    // still reaches a connection waiting for its turn within a few blocks' time.
     std::uint64_t Receive(int worker, VHINTERNET request, std::uint64_t at, std::uint64_t end) {
         SpeedPacer pacer(owner_, &ownClock_);
         char block[kBlockSize];
         std::uint64_t unreported = 0;
-        Clock::time_point reportDue = Clock::now() + kReportAfter;
+        auto reportDue = CoarseNow() + kReportAfter;
         auto report = [&] {
             if (unreported == 0) return;
             end = table_.Advance(worker, at - unreported, unreported);
@@ -193,39 +210,66 @@ private:
                 report();
                 return kEnded;
             }
-            std::size_t want = kBlockSize;
-            if (end - at < want) want = static_cast<std::size_t>(end - at);
             std::size_t count = 0;
-            if (!net::InternetReadFile(request, block, want, &count) || count == 0) {
+            if (!net::InternetReadFile(request, block, Want(at, end), &count) || count == 0) {
                 report();
                 NoteFailure(RESULT_DROPPED);
                 return kEnded;
             }
-            if (!WriteAt(plan_.fd, block, count, at)) {
+            // With a limit, every block waits its due time, so a turn is one block.
+            const bool paced = processSpeedLimit.load(std::memory_order_relaxed) != 0 ||
+                               owner_.speedLimit.load(std::memory_order_relaxed) != 0;
+            std::size_t written = 0;
+            int writeError = 0;
+            {
+                std::lock_guard turn(fileMutex_);
+                for (;;) {
+                    if (!WriteAt(plan_.fd, block, count, at)) {
+                        writeError = errno;
+                        break;
+                    }
+                    at += count;
+                    unreported += count;
+                    written += count;
+                    count = 0;
+                    if (paced || at >= end || unreported >= kReportEvery || Ending() ||
+                        net::InternetBufferedBytes(request) == 0) {
+                        break;
+                    }
+                    // Buffered: this read takes it at once.
+                    if (!net::InternetReadFile(request, block, Want(at, end), &count) ||
+                        count == 0) {
+                        count = 0;
+                        break;
+                    }
+                }
+            }
+            if (count != 0) {
                 report();
-                Abort(RESULT_FILE_PROBLEM, errno);
+                Abort(RESULT_FILE_PROBLEM, writeError);
                 return kEnded;
             }
-            at += count;
-            unreported += count;
             // Every block is activity for the watchdog, however slow the data.
             if (!(owner_.flags.load(std::memory_order_relaxed) & FLAG_ALIVE)) {
                 owner_.flags.fetch_or(FLAG_ALIVE, std::memory_order_relaxed);
             }
             // Slow data is counted at least every kReportAfter, so the progress
             // shown stays current.
-            if (unreported >= kReportEvery || at >= end || Clock::now() >= reportDue) {
+            if (unreported >= kReportEvery || at >= end || CoarseNow() >= reportDue) {
                 report();
-                reportDue = Clock::now() + kReportAfter;
+                reportDue = CoarseNow() + kReportAfter;
             }
-            pacer.Written(count);
+            pacer.Written(written);
             if (at >= end) return end;
         }
     }
 
+    static std::size_t Want(std::uint64_t at, std::uint64_t end) {
+        return end - at < kBlockSize ? static_cast<std::size_t>(end - at) : kBlockSize;
+    }
+
     void MaybeWriteRecord() {
-        const auto now = Clock::now().time_since_epoch().count();
-        if (now < recordDue_.load(std::memory_order_relaxed)) return;
+        if (CoarseNow().count() < recordDue_.load(std::memory_order_relaxed)) return;
         WriteRecord(false);
     }
 
@@ -246,8 +290,7 @@ private:
         record.ranges = table_.Held();
         fdatasync(plan_.fd);
         WriteHeldRecord(plan_.fd, record);
-        recordDue_.store((Clock::now() + kRecordEvery).time_since_epoch().count(),
-                         std::memory_order_relaxed);
+        recordDue_.store((CoarseNow() + kRecordEvery).count(), std::memory_order_relaxed);
     }
 
     VBRINDLEX& owner_;
@@ -259,7 +302,9 @@ private:
     std::atomic<unsigned long> failure_{RESULT_DROPPED};
     std::atomic<bool> versionChanged_{false};
     std::mutex recordMutex_;
-    std::atomic<Clock::rep> recordDue_{(Clock::now() + kRecordEvery).time_since_epoch().count()};
+    std::atomic<std::chrono::nanoseconds::rep> recordDue_{(CoarseNow() + kRecordEvery).count()};
+    // The file's lock: one connection writes its turn of blocks at a time.
+    std::mutex fileMutex_;
 };
 
 }  // namespace

@@ -74,6 +74,10 @@ public:
     // read, and they as Netscape cookie-file lines.
     bool cookiesRead() const { return cookiesRead_; }
     const std::vector<std::string>& cookies() const { return cookies_; }
+    // Body bytes buffered, ready for TakeBody.
+    std::size_t Buffered() const {
+        return tail_.load(std::memory_order_acquire) - head_.load(std::memory_order_relaxed);
+    }
     // Copies at most `want` buffered body bytes; 0 when none are buffered.
     std::size_t TakeBody(void* buf, std::size_t want);
     // Body bytes buffered, a pause to lift or the end of the transfer.

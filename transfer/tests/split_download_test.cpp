@@ -3,6 +3,7 @@
 // connections.
 #include <gtest/gtest.h>
 #include <signal.h>
+#include <sys/resource.h>
 #include <sys/stat.h>
 #include <sys/wait.h>
 #include <sys/xattr.h>
@@ -10,6 +11,7 @@
 #include <unistd.h>
 
 #include <algorithm>
+#include <cerrno>
 #include <chrono>
 #include <memory>
 #include <cstdio>
@@ -211,6 +213,34 @@ TEST_F(SplitDownload, AStopAndTheWatchdogReachAStalledConnection) {
         EXPECT_EQ(Fetch(server.Url("/f"), out_, 2).result, RESULT_OK);
         EXPECT_TRUE(ReadWholeFile(out_) == Body(0, size));
     }
+}
+
+// A write that fails on one connection (the file size limit here, as a full
+// disk would) ends the run with the file problem and its reason; what the record
+// names is on disk, and the next run completes the file.
+TEST_F(SplitDownload, AFailedWriteEndsTheRunWithItsReason) {
+    const std::uint64_t size = 4 * kMiB;
+    TestServer server;
+    server.Set("/f", Route{.size = size, .etag = kEtag});
+    rlimit before{};
+    ASSERT_EQ(getrlimit(RLIMIT_FSIZE, &before), 0);
+    rlimit limited = before;
+    limited.rlim_cur = 3 * kMiB + 100;  // inside the last piece's first block
+    const auto oldHandler = signal(SIGXFSZ, SIG_IGN);
+    ASSERT_EQ(setrlimit(RLIMIT_FSIZE, &limited), 0);
+    VBRINDLEX t;
+    const std::string url = server.Url("/f");
+    t.SetURL(url.c_str());
+    t.SetDataReceptor(reinterpret_cast<std::uintptr_t>(out_.c_str()));
+    t.connections = 4;
+    const unsigned long result = t.Go();
+    setrlimit(RLIMIT_FSIZE, &before);
+    signal(SIGXFSZ, oldHandler);
+    EXPECT_EQ(result, RESULT_FILE_PROBLEM);
+    EXPECT_EQ(t.fileError.load(), EFBIG);
+    TrustedRecord(out_, Body(0, size));
+    EXPECT_EQ(Fetch(url, out_, 4).result, RESULT_OK);
+    EXPECT_TRUE(ReadWholeFile(out_) == Body(0, size));
 }
 
 // A run's limits hold for all its connections together: the object's own, and
