@@ -10,6 +10,7 @@
 #include <ostream>
 #include <string>
 
+#include "attribute_folder.h"
 #include "brindlex/vbrindlex.h"
 #include "seams.h"
 #include "temp_dir.h"
@@ -22,6 +23,8 @@ using vtest::TestServer;
 
 namespace {
 
+using vtest::AttributeFolder;
+
 constexpr char kDate[] = "Tue, 01 Dec 2026 10:00:00 GMT";
 
 // The attribute's value, or none.
@@ -30,19 +33,6 @@ std::optional<std::string> Attribute(const std::string& path) {
     const ssize_t n = getxattr(path.c_str(), brindlex::kValidatorAttribute, value, sizeof value);
     if (n < 0) return std::nullopt;
     return std::string(value, static_cast<std::size_t>(n));
-}
-
-// A folder whose files take user attributes: the system's temporary folder may be
-// a tmpfs without them, the build folder (the tests' working folder) is not.
-std::string AttributeFolder() {
-    for (const auto& base :
-         {std::filesystem::temp_directory_path(), std::filesystem::current_path()}) {
-        vtest::TempDir probe(base.string());
-        const std::string file = probe / "probe";
-        vtest::WriteWholeFile(file, "x");
-        if (setxattr(file.c_str(), "user.vantorel.probe", "1", 1, 0) == 0) return base.string();
-    }
-    return {};
 }
 
 // Runs `url` into `out` and returns the result.

@@ -20,6 +20,7 @@
 #include <thread>
 #include <vector>
 
+#include "attribute_folder.h"
 #include "brindlex/vbrindlex.h"
 #include "held_record.h"
 #include "resume_validator.h"
@@ -35,20 +36,10 @@ using vtest::TestServer;
 
 namespace {
 
+using vtest::AttributeFolder;
+
 constexpr std::uint64_t kMiB = 1024 * 1024;
 constexpr char kEtag[] = "\"v1\"";
-
-// A folder whose files take user attributes (tmpfs here keeps none).
-std::string AttributeFolder() {
-    for (const auto& base :
-         {std::filesystem::temp_directory_path(), std::filesystem::current_path()}) {
-        vtest::TempDir probe(base.string());
-        const std::string file = probe / "probe";
-        vtest::WriteWholeFile(file, "x");
-        if (setxattr(file.c_str(), "user.vantorel.probe", "1", 1, 0) == 0) return base.string();
-    }
-    return {};
-}
 
 struct Asked {
     std::uint64_t first;

@@ -36,13 +36,6 @@ protected:
         UiTest::TearDown();
     }
 
-    DownloadJob* AddEnded(const std::string& name, long long status) {
-        DownloadJob* job = AddJob("http://127.0.0.1:9/" + name, name);
-        job->status = status;
-        JobStatusSet(job);
-        return job;
-    }
-
     // The file names of the queue, in its order.
     static std::vector<std::string> QueueNames() {
         std::vector<std::string> names;

@@ -50,6 +50,14 @@ protected:
         return job;
     }
 
+    // Appends a job whose run ended long ago with `status`, counted as such.
+    DownloadJob* AddEnded(const std::string& name, long long status) {
+        DownloadJob* job = AddJob("http://127.0.0.1:9/" + name, name);
+        job->status = status;
+        JobStatusSet(job);
+        return job;
+    }
+
     static int JobCount() {
         int count = 0;
         for (DownloadJob* job = jobList; job != nullptr; job = job->next) ++count;

@@ -36,13 +36,6 @@ protected:
         UiTest::TearDown();
     }
 
-    // A job whose run ended long ago with `status`, counted as such.
-    DownloadJob* AddEnded(const std::string& name, long long status) {
-        DownloadJob* job = AddJob("http://127.0.0.1:9/" + name, name);
-        job->status = status;
-        JobStatusSet(job);
-        return job;
-    }
 
     static void Select(MainWindow& window, std::initializer_list<int> rows) {
         window.jobView()->clearSelection();
