@@ -18,7 +18,8 @@ namespace brindlex {
 namespace {
 
 struct Pool {
-    // One thread of the pool; `ended` once it has left its loop for good.
+    // One thread of the pool; `ended` once it has left its loop for good before
+    // a fork, and joined by the fork.
     struct Worker {
         std::thread thread;
         bool ended = false;
@@ -27,7 +28,7 @@ struct Pool {
     const pid_t pid = getpid();
     std::mutex mutex;
     std::condition_variable wake;    // a procedure waits, or the idle threads must go
-    std::condition_variable parted;  // an idle thread left for good
+    std::condition_variable parted;  // an idle thread retired before a fork
     std::deque<std::function<void()>> waiting;  // handed over, not yet taken
     std::list<Worker> workers;                  // started and not yet joined
     int idle = 0;                               // threads waiting for a procedure
@@ -111,8 +112,16 @@ void Serve(Pool* p, Pool::Worker* self, std::function<void()> procedure) {
         }) && !p->waiting.empty();
         --p->idle;
         if (!got) {
-            self->ended = true;
-            p->parted.notify_all();
+            if (p->retire) {
+                // The fork waits to join it, so that it is gone before the copy.
+                self->ended = true;
+                p->parted.notify_all();
+            } else {
+                // Nobody waits for it: it lets itself go, so that no ended
+                // thread stays unjoined when the process exits.
+                self->thread.detach();
+                p->workers.remove_if([self](const Pool::Worker& w) { return &w == self; });
+            }
             return;
         }
         procedure = std::move(p->waiting.front());
