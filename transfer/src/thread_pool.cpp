@@ -30,7 +30,7 @@ struct Pool {
     std::condition_variable wake;    // a procedure waits, or the idle threads must go
     std::condition_variable parted;  // an idle thread retired before a fork
     std::deque<std::function<void()>> waiting;  // handed over, not yet taken
-    std::list<Worker> workers;                  // started and not yet joined
+    std::list<Worker> workers;                  // started, neither joined nor let go
     int idle = 0;                               // threads waiting for a procedure
     bool retire = false;                        // idle threads end now (before a fork)
 
@@ -134,11 +134,9 @@ void Serve(Pool* p, Pool::Worker* self, std::function<void()> procedure) {
 
 bool RunOnPoolThread(std::function<void()> procedure) {
     Pool& p = Current();
-    std::vector<std::thread> ended;
     bool started = false;
     {
         std::lock_guard lock(p.mutex);
-        ended = p.TakeEnded();
         // Every idle thread takes one procedure: hand this one over only when
         // there are more idle threads than procedures already waiting for them.
         if (p.idle > static_cast<int>(p.waiting.size())) {
@@ -158,7 +156,6 @@ bool RunOnPoolThread(std::function<void()> procedure) {
             }
         }
     }
-    JoinAll(ended);
     return started;
 }
 
