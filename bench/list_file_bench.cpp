@@ -11,6 +11,7 @@
 
 #include "job_queue.h"
 #include "list_file.h"
+#include "list_save.h"
 
 namespace {
 

@@ -5,24 +5,17 @@
 
 #include <algorithm>
 #include <cerrno>
+#include <memory>
 #include <string_view>
 #include <unordered_map>
 #include <utility>
 
 #include "atomic_file.h"
-#include "file_name_chars.h"
-#include "job_control.h"
 #include "job_queue.h"
 #include "list_file.h"
 #include "program_paths.h"
 
 namespace {
-
-// Keyed by the job: the work for one job never walks the others.
-std::unordered_map<const DownloadJob*, CaughtFields>& Kept() {
-    static std::unordered_map<const DownloadJob*, CaughtFields> kept;
-    return kept;
-}
 
 // What the file held after the last save or load, and its path, so an unchanged
 // set is not written again at every save of the list.
@@ -70,46 +63,40 @@ const char* BuiltInAgent() {
 }  // namespace
 
 void AttachCaughtFields(DownloadJob* job, CaughtFields fields) {
-    CaughtFields& kept = Kept()[job] = std::move(fields);
+    // Off the old fields' text before they go.
     job->agent = BuiltInAgent();
+    job->caught = std::make_unique<CaughtFields>(std::move(fields));
+    const CaughtFields& kept = *job->caught;
     job->SetReferer(kept.referer.empty() ? nullptr : kept.referer.c_str());
     job->refererIsPage = kept.referer.empty() ? 0 : 1;
     job->SetCookies(kept.cookies.empty() ? nullptr : JoinedCookies(kept.cookies).c_str());
-    // The map's node holds the text for as long as the job lives.
+    // The job's own copy holds the text for as long as the job lives.
     if (!kept.agent.empty()) job->agent = kept.agent.c_str();
 }
 
-const CaughtFields* CaughtFieldsOf(const DownloadJob* job) {
-    const auto found = Kept().find(job);
-    return found != Kept().end() ? &found->second : nullptr;
-}
-
-void ForgetCaughtFields(const DownloadJob* job) { Kept().erase(job); }
+const CaughtFields* CaughtFieldsOf(const DownloadJob* job) { return job->caught.get(); }
 
 std::string CaughtFieldsPath() { return FolderOf(listPath) + "caught-downloads.dat"; }
 
 std::string CaughtFieldsBytes() {
     // In list order, so the same set always gives the same bytes.
-    std::vector<std::pair<unsigned long long, std::string>> entries;
-    for (const auto& [job, fields] : Kept()) {
-        if (job->status.load(std::memory_order_relaxed) == STATUS_DONE || job->deleteMark != 0) {
+    std::string bytes;
+    for (const DownloadJob* job = jobList; job != nullptr; job = job->next) {
+        if (job->caught == nullptr || job->deleteMark != 0 ||
+            job->status.load(std::memory_order_relaxed) == STATUS_DONE) {
             continue;
         }
-        std::string entry;
+        const CaughtFields& fields = *job->caught;
         const std::string key = KeyOf(job->url != nullptr ? job->url : "",
                                       job->fileName != nullptr ? job->fileName : "");
         const std::size_t split = key.find('\0');
-        AppendField(entry, "url", std::string_view(key).substr(0, split));
-        AppendField(entry, "file", std::string_view(key).substr(split + 1));
-        AppendField(entry, "referer", fields.referer);
-        AppendField(entry, "agent", fields.agent);
-        for (const std::string& cookie : fields.cookies) AppendField(entry, "cookie", cookie);
-        entry.push_back('\0');
-        entries.emplace_back(job->order, std::move(entry));
+        AppendField(bytes, "url", std::string_view(key).substr(0, split));
+        AppendField(bytes, "file", std::string_view(key).substr(split + 1));
+        AppendField(bytes, "referer", fields.referer);
+        AppendField(bytes, "agent", fields.agent);
+        for (const std::string& cookie : fields.cookies) AppendField(bytes, "cookie", cookie);
+        bytes.push_back('\0');
     }
-    std::sort(entries.begin(), entries.end());
-    std::string bytes;
-    for (const auto& entry : entries) bytes += entry.second;
     return bytes;
 }
 
@@ -175,16 +162,4 @@ void LoadCaughtFields() {
         AttachCaughtFields(job, std::move(found->second));
         entries.erase(found);
     }
-}
-
-NewFileOutcome AddCaughtDownload(std::string_view url, std::string_view proposedName,
-                                 CaughtFields fields) {
-    // Like any URL handed over: cut only at its first NUL, refused when too long.
-    const std::string typed = CutDialogText(url, url.size());
-    const std::string name = CutDialogText(
-        proposedName.empty() ? std::string_view(ProposeFileName(typed)) : proposedName,
-        kDialogTextMax);
-    return AddNewFileJob(typed, name, nullptr, [&fields](DownloadJob* job) {
-        AttachCaughtFields(job, std::move(fields));
-    });
 }

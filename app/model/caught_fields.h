@@ -19,33 +19,14 @@
 #pragma once
 
 #include <string>
-#include <string_view>
-#include <vector>
 
 #include "download_job.h"
-#include "job_control.h"
-
-struct CaughtFields {
-    std::string referer;
-    std::string agent;
-    std::vector<std::string> cookies;
-};
-
-// A download caught from a browser, queued as New File with OK would queue it
-// with the name the browser proposed (cleaned like a typed one; proposed from
-// the URL when the browser gave none), the fields attached before its first run.
-NewFileOutcome AddCaughtDownload(std::string_view url, std::string_view proposedName,
-                                 CaughtFields fields);
 
 // Gives `job` the fields: its runs send them. Never during a run.
 void AttachCaughtFields(DownloadJob* job, CaughtFields fields);
 
 // The fields of `job`, or null when it has none.
 const CaughtFields* CaughtFieldsOf(const DownloadJob* job);
-
-// Forgets the fields of `job` (a job being destroyed); the file loses its entry
-// with the next save.
-void ForgetCaughtFields(const DownloadJob* job);
 
 // "caught-downloads.dat" in the folder of the list file.
 std::string CaughtFieldsPath();

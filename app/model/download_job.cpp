@@ -3,8 +3,6 @@
 #include <cstdlib>
 #include <cstring>
 
-#include "caught_fields.h"
-
 DownloadJob::DownloadJob()
     : fileName(nullptr), tries(0), deleteMark(0), next(nullptr), prev(nullptr), order(0),
       paused(0), nameReserved(false), reservedDevice(0), reservedInode(0),
@@ -16,9 +14,6 @@ DownloadJob::~DownloadJob() {
     dataReceptor = nullptr;
     std::free(fileName);
     fileName = nullptr;
-    // Its User-Agent text lives there; another job made at this address later
-    // must not find these fields.
-    ForgetCaughtFields(this);
 }
 
 int SetJobFileName(DownloadJob* job, const char* name) {

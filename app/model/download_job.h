@@ -5,9 +5,29 @@
 // added here (except `fileName`, which they read as the data receptor during a run).
 #pragma once
 
+#include <memory>
 #include <string>
+#include <vector>
 
 #include "brindlex/vbrindlex.h"
+
+// What a download caught from a browser came with beyond its URL and file name
+// (caught_fields.h): the page it was started from, the browser's User-Agent and
+// the cookies the browser would have sent (Netscape cookie-file lines).
+struct CaughtFields {
+    std::string referer;
+    std::string agent;
+    std::vector<std::string> cookies;
+};
+
+// The values of DownloadJob::paused.
+enum JobPause : int {
+    kNotPaused = 0,
+    kPaused = 1,
+    // Resumed while the pause's stop was still winding down: the run's end is not
+    // a failure, and the job is startable again once it has been collected.
+    kResumeWhenStopped = 2,
+};
 
 class DownloadJob : public VBRINDLEX {
 public:
@@ -28,7 +48,7 @@ public:
     // a later job has a larger number. Never written to the list file.
     unsigned long long order;
     // Nonzero: held back by the user, passed over by the scheduler until it is
-    // resumed; the values are job_control.h's JobPause. Starts 0 and is never
+    // resumed; the values are JobPause below. Starts 0 and is never
     // written to the list file: the pause file keeps it (pause_file.h). Whoever
     // changes it tells the queue (JobBecameStartable / JobStoppedBeingStartable).
     int paused;
@@ -45,6 +65,10 @@ public:
     // Which of the queue's counts (JobCounts in job_queue.h) holds the job; -1
     // while it holds none. Kept by the queue alone.
     int countedAs;
+    // The fields the job was caught from a browser with, or null. They hold the
+    // text its `agent` may point at, and go with the job: a job made later at
+    // the same address never finds them. Set by AttachCaughtFields.
+    std::unique_ptr<CaughtFields> caught;
 
     DownloadJob();
     // Releases `fileName`, then the transfer object's strings and handles. The run

@@ -2,7 +2,9 @@
 
 #include <cstring>
 #include <string>
+#include <utility>
 
+#include "caught_fields.h"
 #include "file_name_chars.h"
 #include "job_queue.h"
 #include "job_texts.h"
@@ -107,7 +109,7 @@ NewFileOutcome QueueNewFileJob(std::string_view url, std::string_view fileName,
     // taken, and then checked: a longer one can never be created, and the
     // proposal from a signed URL's query often is.
     ClaimedName claimed;
-    if (!ClaimFreeName(CleanFileName(fileName), &claimed)) return kFileNameTooLong;
+    if (!ClaimFreeName(CleanFileName(fileName), NameTakenInQueue, &claimed)) return kFileNameTooLong;
     auto* job = new DownloadJob();
     // Neither setter is checked: a job whose copies failed still joins the queue,
     // and its run reports the problem in the list.
@@ -154,4 +156,16 @@ std::vector<NewFileOutcome> AddUrlsAsNewFiles(const std::vector<std::string>& ur
 
 NewFileOutcome AddUrlAsNewFile(std::string_view url) {
     return AddUrlsAsNewFiles({std::string(url)}).front();
+}
+
+NewFileOutcome AddCaughtDownload(std::string_view url, std::string_view proposedName,
+                                 CaughtFields fields) {
+    // Like any URL handed over: cut only at its first NUL, refused when too long.
+    const std::string typed = CutDialogText(url, url.size());
+    const std::string name = CutDialogText(
+        proposedName.empty() ? std::string_view(ProposeFileName(typed)) : proposedName,
+        kDialogTextMax);
+    return AddNewFileJob(typed, name, nullptr, [&fields](DownloadJob* job) {
+        AttachCaughtFields(job, std::move(fields));
+    });
 }

@@ -20,15 +20,6 @@
 
 #include "download_job.h"
 
-// The values of DownloadJob::paused.
-enum JobPause : int {
-    kNotPaused = 0,
-    kPaused = 1,
-    // Resumed while the pause's stop was still winding down: the run's end is not
-    // a failure, and the job is startable again once it has been collected.
-    kResumeWhenStopped = 2,
-};
-
 // Whether the row's Pause, Resume and Retry now apply to `job`. Pause: a running,
 // waiting or to-be-restarted job that is not paused. Resume: a paused job. Retry
 // now: a job that failed with its tries used up, is not paused and not running.
@@ -93,3 +84,10 @@ std::vector<NewFileOutcome> AddUrlsAsNewFiles(const std::vector<std::string>& ur
 
 // One URL handed over from outside: AddUrlsAsNewFiles for it alone.
 NewFileOutcome AddUrlAsNewFile(std::string_view url);
+
+// A download caught from a browser, queued as New File with OK would queue it
+// with the name the browser proposed (cleaned like a typed one; proposed from
+// the URL when the browser gave none), the fields (caught_fields.h) attached
+// before its first run.
+NewFileOutcome AddCaughtDownload(std::string_view url, std::string_view proposedName,
+                                 CaughtFields fields);

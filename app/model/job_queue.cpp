@@ -235,7 +235,10 @@ bool Launch(DownloadJob* job) {
     // The first run is not a try; every restart after a failure is.
     if (restart) ++job->tries;
     job->deleteMark = 0;
-    if (!MakeFileOwnBeforeFirstRun(job)) {
+    std::string moved;
+    const FirstRunFile file = MakeFileOwnBeforeFirstRun(job, NameTakenInQueue, &moved);
+    if (file == FirstRunFile::kMoved) RenameQueuedJob(job, moved.c_str());
+    if (file == FirstRunFile::kNoFreeName) {
         // Another file is at its name and no free one fits: the job fails without
         // a run, its tries used up, rather than write into that file.
         job->result.store(RESULT_FILE_PROBLEM, std::memory_order_relaxed);

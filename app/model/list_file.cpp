@@ -7,10 +7,7 @@
 #include <new>
 
 #include "atomic_file.h"
-#include "caught_fields.h"
 #include "job_queue.h"
-#include "list_save.h"
-#include "pause_file.h"
 
 std::string listPath;
 
@@ -51,24 +48,6 @@ std::string JobListBytes() {
         AppendJobRecord(bytes, job->url, job->fileName);
     }
     return bytes;
-}
-
-namespace {
-
-unsigned long long saveCount = 0;
-
-}  // namespace
-
-unsigned long long JobListSaveCount() { return saveCount; }
-
-void SaveJobList() {
-    ++saveCount;
-    // A save still being written by the coalesced path holds older records: it
-    // must end before this one, never rename over it afterwards.
-    TakeOverListSaves();
-    WriteFileAtomically(listPath, JobListBytes());
-    SavePausedJobs();
-    SaveCaughtFields();
 }
 
 namespace {

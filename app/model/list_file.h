@@ -29,17 +29,8 @@ static_assert(kListFileNameMax >= kLongestFileName);
 // and one the list file can hold.
 std::string UrlWithoutQuotes(std::string_view url);
 
-// Writes a record for every job of jobList that is neither Done nor marked for
-// deletion (`deleteMark`), replacing the list file whole (the old one stays if
-// the new one cannot be written). A failure is silent: the jobs stay in memory
-// and the next save tries again.
-void SaveJobList();
-
-// How many times SaveJobList has written the file since the program started:
-// each is a rewrite and a sync of the whole list, so the tests count them.
-unsigned long long JobListSaveCount();
-
-// The records SaveJobList writes, as one text.
+// The records of every job of jobList that is neither Done nor marked for
+// deletion (`deleteMark`): what the list file holds, as one text.
 std::string JobListBytes();
 
 // Appends the record of a job with `url` and `fileName` (either may be null) to

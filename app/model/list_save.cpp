@@ -12,7 +12,7 @@
 
 namespace {
 
-bool pending = false;
+unsigned long long saveCount = 0;
 
 // At most one save at a time on the writer thread; joined before the next one,
 // and at exit at the latest.
@@ -32,26 +32,12 @@ Writer& TheWriter() {
 
 }  // namespace
 
-void SaveJobListSoon() {
-    // Nothing is lost by the wait, even if the program dies before the save. The
-    // only records a late save still holds are Done jobs. Brought back by the
-    // next start, such a job asks for the bytes past the end of its complete file,
-    // and the resume logic takes the answer as complete: a server that keeps
-    // ranges says the range starts at the file's full length (416 with that
-    // length), one that does not announces that same length, and either way the
-    // run ends Done without writing a byte. Adds and deletes are not delayed
-    // (they change what the user would get back), and neither is the shutdown.
-    pending = true;
-}
-
-bool JobListSavePending() { return pending; }
-
 bool SaveJobListInBackground() {
-    if (!pending) return true;
+    if (!JobListSavePending()) return true;
     Writer& writer = TheWriter();
     if (writer.busy.load(std::memory_order_acquire)) return false;
     writer.Join();
-    pending = false;
+    DropJobListSaveRequest();
     writer.busy.store(true, std::memory_order_relaxed);
     // The pauses go with the list: their file is written only when it changed.
     std::string pauses;
@@ -67,13 +53,25 @@ bool SaveJobListInBackground() {
     return true;
 }
 
+unsigned long long JobListSaveCount() { return saveCount; }
+
+void SaveJobList() {
+    ++saveCount;
+    // A save still being written by the coalesced path holds older records: it
+    // must end before this one, never rename over it afterwards.
+    TakeOverListSaves();
+    WriteFileAtomically(listPath, JobListBytes());
+    SavePausedJobs();
+    SaveCaughtFields();
+}
+
 void TakeOverListSaves() {
-    pending = false;
+    DropJobListSaveRequest();
     TheWriter().Join();
 }
 
 void FinishListSaves() {
-    const bool wanted = pending;
+    const bool wanted = JobListSavePending();
     TakeOverListSaves();
     if (wanted) SaveJobList();
 }

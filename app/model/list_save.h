@@ -13,14 +13,18 @@
 // Threads: user-interface thread only, apart from the writer thread itself.
 #pragma once
 
-// How long a requested save may wait for the ones that follow it.
-constexpr int kListSaveDelayMs = 250;
+#include "list_save_request.h"
 
-// Asks for a save; the main loop takes it within kListSaveDelayMs.
-void SaveJobListSoon();
+// Writes a record for every job of jobList that is neither Done nor marked for
+// deletion (`deleteMark`), replacing the list file whole (the old one stays if
+// the new one cannot be written), and with it the pause and caught-fields files
+// when they changed. A failure is silent: the jobs stay in memory and the next
+// save tries again.
+void SaveJobList();
 
-// True while a save has been asked for and not yet taken.
-bool JobListSavePending();
+// How many times SaveJobList has written the file since the program started:
+// each is a rewrite and a sync of the whole list, so the tests count them.
+unsigned long long JobListSaveCount();
 
 // Takes a pending save: the records now, written on the writer thread. When the
 // previous one is still being written the save stays pending (false), for the

@@ -8,8 +8,7 @@
 #include <climits>
 
 #include "file_name_chars.h"
-#include "job_queue.h"
-#include "list_save.h"
+#include "list_save_request.h"
 
 namespace {
 
@@ -59,13 +58,13 @@ void RecordClaim(DownloadJob* job, const ClaimedName& claimed) {
 
 }  // namespace
 
-bool ClaimFreeName(std::string_view name, ClaimedName* claimed) {
+bool ClaimFreeName(std::string_view name, NameInQueue taken, ClaimedName* claimed) {
     // Each taken candidate costs a look-up and a system call: the work grows with
     // the files and jobs of this one name, never with the queue.
     for (unsigned n = 0;; ++n) {
         const std::string candidate = NumberedFileName(name, n);
         if (candidate.size() > kLongestFileName) return false;
-        if (NameTakenInQueue(candidate)) continue;
+        if (taken(candidate)) continue;
         if (Reserve(candidate, claimed)) return true;
         if (errno == EEXIST) continue;
         struct stat info {};
@@ -82,36 +81,37 @@ void GiveClaimedName(DownloadJob* job, const ClaimedName& claimed) {
     job->ownFileUnchecked = true;
 }
 
-bool MakeFileOwnBeforeFirstRun(DownloadJob* job) {
-    if (!job->ownFileUnchecked || job->fileName == nullptr) return true;
+FirstRunFile MakeFileOwnBeforeFirstRun(DownloadJob* job, NameInQueue taken, std::string* moved) {
+    if (!job->ownFileUnchecked || job->fileName == nullptr) return FirstRunFile::kOwn;
     const std::string name = job->fileName;
     struct stat info {};
     ClaimedName claimed;
     if (lstat(name.c_str(), &info) == 0) {
         if (IsReservation(job, info)) {
             job->ownFileUnchecked = false;
-            return true;
+            return FirstRunFile::kOwn;
         }
     } else if (errno != ENOENT) {
-        return true;  // cannot look: the run meets the same problem and says so
+        // Cannot look: the run meets the same problem and says so.
+        return FirstRunFile::kOwn;
     } else if (Reserve(name, &claimed)) {
         // The reservation is gone (another save folder, or removed): nothing is
         // there, so the name is still free to take.
         DropOwnReservationElsewhere(job, claimed.path);
         RecordClaim(job, claimed);
         job->ownFileUnchecked = false;
-        return true;
+        return FirstRunFile::kOwn;
     } else if (errno != EEXIST) {
-        return true;
+        return FirstRunFile::kOwn;
     }
     // Someone else's file: never written into. The next free name instead.
-    if (!ClaimFreeName(name, &claimed)) return false;
+    if (!ClaimFreeName(name, taken, &claimed)) return FirstRunFile::kNoFreeName;
     DropOwnReservationElsewhere(job, FullPath(name));
-    RenameQueuedJob(job, claimed.name.c_str());
     RecordClaim(job, claimed);
     job->ownFileUnchecked = !claimed.reserved;
+    *moved = claimed.name;
     SaveJobListSoon();
-    return true;
+    return FirstRunFile::kMoved;
 }
 
 void DropOwnReservation(DownloadJob* job) {

@@ -21,6 +21,11 @@
 
 #include "download_job.h"
 
+// Whether a queued job is saved as `name`: the queue's NameTakenInQueue
+// (job_queue.h), handed in by the caller, since the queue itself asks this file
+// before every run.
+using NameInQueue = bool (*)(std::string_view name);
+
 // A free name found by ClaimFreeName, and whether it is reserved (with its file's
 // device and inode) or only was free when looked at.
 struct ClaimedName {
@@ -32,22 +37,30 @@ struct ClaimedName {
 };
 
 // Finds and reserves the first free name from `name` (relative to the save
-// folder, the current one). A candidate is free when no queued job uses it and
+// folder, the current one). A candidate is free when `taken` says no queued job
+// uses it and
 // creating it with O_EXCL succeeds; when it cannot be created for another reason
 // (a folder the user may not write) and nothing is there, it is taken unreserved,
 // and the job's first run fails on the folder as it would have. False when the
 // next free name is longer than kLongestFileName.
-bool ClaimFreeName(std::string_view name, ClaimedName* claimed);
+bool ClaimFreeName(std::string_view name, NameInQueue taken, ClaimedName* claimed);
 
 // Gives the job, not yet queued, the claimed name, to be checked at its first run.
 void GiveClaimedName(DownloadJob* job, const ClaimedName& claimed);
 
+// What MakeFileOwnBeforeFirstRun found.
+enum class FirstRunFile : int {
+    kOwn,         // the run may start with the job's name as it is
+    kMoved,       // the run may start once the job is renamed to the name given
+    kNoFreeName,  // no free name fits: the job must not run
+};
+
 // Called before each run starts: the first run of a job added in this session
 // makes sure the file at its name is its reservation, or reserves the name anew
-// when nothing is there, or moves the job to the next free name (and asks for a
-// list save) when another file is there. False when no free name fits: the job
-// must not run. A job read from the list file is left as it is.
-bool MakeFileOwnBeforeFirstRun(DownloadJob* job);
+// when nothing is there, or claims the next free name when another file is there
+// (kMoved, with that name in `moved`: the caller renames the queued job; a list
+// save is asked for). A job read from the list file is left as it is.
+FirstRunFile MakeFileOwnBeforeFirstRun(DownloadJob* job, NameInQueue taken, std::string* moved);
 
 // Removes the job's reservation when it is provably still that: the same device
 // and inode, a regular file, empty, and the job is not Done (an empty download

@@ -6,7 +6,6 @@
 #include <unordered_map>
 
 #include "atomic_file.h"
-#include "job_control.h"
 #include "job_queue.h"
 #include "list_file.h"
 

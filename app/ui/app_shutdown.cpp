@@ -4,6 +4,7 @@
 
 #include "job_queue.h"
 #include "list_file.h"
+#include "list_save.h"
 
 void StopAndWaitForAllRuns() {
     // Every run is told to stop before the first wait, so they all wind down together.

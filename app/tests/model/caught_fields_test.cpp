@@ -9,6 +9,8 @@
 #include <filesystem>
 #include <string>
 
+#include "job_control.h"
+#include "list_save.h"
 #include "model_fixture.h"
 
 namespace {

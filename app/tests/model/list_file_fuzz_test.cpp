@@ -8,6 +8,7 @@
 #include <string>
 
 #include "list_file.h"
+#include "list_save.h"
 #include "model_fixture.h"
 
 namespace {

@@ -11,6 +11,7 @@
 
 #include "concat.h"
 #include "list_file.h"
+#include "list_save.h"
 #include "model_fixture.h"
 
 namespace {

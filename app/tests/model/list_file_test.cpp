@@ -5,6 +5,7 @@
 
 #include <string>
 
+#include "list_save.h"
 #include "model_fixture.h"
 
 namespace {

@@ -10,6 +10,7 @@
 #include <vector>
 
 #include "job_control.h"
+#include "list_save.h"
 #include "model_fixture.h"
 
 namespace {

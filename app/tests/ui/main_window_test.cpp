@@ -12,6 +12,7 @@
 
 #include "job_view.h"
 #include "list_file.h"
+#include "list_save.h"
 #include "ui_fixture.h"
 #include "view_rows.h"
 

@@ -14,6 +14,7 @@
 #include "app_shutdown.h"
 #include "job_queue.h"
 #include "list_file.h"
+#include "list_save.h"
 #include "temp_dir.h"
 
 namespace vtest {
