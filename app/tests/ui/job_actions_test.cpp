@@ -222,6 +222,31 @@ TEST_F(JobActionsTest, NoticeShowsAFileNameAsTextNotMarkup) {
     EXPECT_EQ(call.arguments()[7].toInt(), -1);
 }
 
+TEST_F(JobActionsTest, ABurstOfFinishedDownloadsGetsAFewNoticesAndOneSummary) {
+    TestServer server;
+    std::vector<DownloadJob*> jobs;
+    for (int i = 0; i < 7; ++i) {
+        const std::string name = "n" + std::to_string(i) + ".bin";
+        server.Set("/" + name, Route{.size = 1000});
+        jobs.push_back(AddJob(server.Url("/" + name), name));
+    }
+    maxFiles = 7;
+    desktopNoticeWindowMs = 3000;  // longer than the seven take, shorter than the wait
+    MainWindow window;
+    Start(window);
+    const auto allDone = [&] {
+        for (DownloadJob* job : jobs) {
+            if (job->status != STATUS_DONE || job->thread != nullptr) return false;
+        }
+        return true;
+    };
+    ASSERT_TRUE(LoopUntil(allDone));
+    ASSERT_EQ(notices.size(), kNoticesPerWindow);
+    for (const QString& notice : notices) EXPECT_TRUE(notice.startsWith("Download complete: n"));
+    ASSERT_TRUE(LoopUntil([&] { return notices.size() == kNoticesPerWindow + 1; }));
+    EXPECT_EQ(notices.back(), "Downloads finished: 4 more downloads complete");
+}
+
 TEST_F(JobActionsTest, SpeedLimitFromThePopupHoldsThatDownloadAloneAtOnce) {
     constexpr std::uint64_t kSize = 1 << 20;
     TestServer server;
