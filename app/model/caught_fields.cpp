@@ -51,6 +51,10 @@ std::string JoinedCookies(const std::vector<std::string>& cookies) {
     return lines;
 }
 
+// Whether any job of this process was given fields: until one was, a save has
+// nothing to look for and does not walk the list (most queues never catch one).
+bool anyAttached = false;
+
 // The User-Agent a job has when it has none of its own.
 const char* BuiltInAgent() {
     static const std::string agent = [] {
@@ -66,6 +70,7 @@ void AttachCaughtFields(DownloadJob* job, CaughtFields fields) {
     // Off the old fields' text before they go.
     job->agent = BuiltInAgent();
     job->caught = std::make_unique<CaughtFields>(std::move(fields));
+    anyAttached = true;
     const CaughtFields& kept = *job->caught;
     job->SetReferer(kept.referer.empty() ? nullptr : kept.referer.c_str());
     job->refererIsPage = kept.referer.empty() ? 0 : 1;
@@ -81,6 +86,7 @@ std::string CaughtFieldsPath() { return FolderOf(listPath) + "caught-downloads.d
 std::string CaughtFieldsBytes() {
     // In list order, so the same set always gives the same bytes.
     std::string bytes;
+    if (!anyAttached) return bytes;
     for (const DownloadJob* job = jobList; job != nullptr; job = job->next) {
         if (job->caught == nullptr || job->deleteMark != 0 ||
             job->status.load(std::memory_order_relaxed) == STATUS_DONE) {

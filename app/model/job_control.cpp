@@ -109,7 +109,9 @@ NewFileOutcome QueueNewFileJob(std::string_view url, std::string_view fileName,
     // taken, and then checked: a longer one can never be created, and the
     // proposal from a signed URL's query often is.
     ClaimedName claimed;
-    if (!ClaimFreeName(CleanFileName(fileName), NameTakenInQueue, &claimed)) return kFileNameTooLong;
+    if (!ClaimFreeName(CleanFileName(fileName), NameTakenInQueue, &claimed)) {
+        return kFileNameTooLong;
+    }
     auto* job = new DownloadJob();
     // Neither setter is checked: a job whose copies failed still joins the queue,
     // and its run reports the problem in the list.

@@ -55,7 +55,8 @@ void SendSummary() {
     StartStretch(stretch);
     stretch.sent = 1;  // the summary is this stretch's first notice
     if (sendDesktopNotice) {
-        sendDesktopNotice(DesktopNoticeCall(QStringLiteral("Downloads finished"), lines.join('\n')));
+        sendDesktopNotice(
+            DesktopNoticeCall(QStringLiteral("Downloads finished"), lines.join('\n')));
     }
 }
 
