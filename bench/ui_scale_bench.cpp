@@ -5,14 +5,13 @@
 // waiting jobs and MaxFiles 0, timed to the moment the window is filled and the
 // loop idle (its first sleep, or the end of the last busy stretch after it).
 //
-// For each run of the program: wall time, its peak memory (ru_maxrss of the
-// child), and how long the user-interface thread stayed away from its event loop:
-// a helper thread posts a stamp every 2 ms and the longest wait for one to be
-// served is reported with the thread's own CPU time within it (on a loaded
-// machine a long wait can be mostly waiting for a core), and the most CPU time
-// within any one wait (the longest stretch of work). The start-up, up to the
-// first sleep of the loop, is reported apart. The longest gap between ticks of a
-// 10 ms timer is printed as a check of the same from inside the loop.
+// For each run of the program: wall time, processor time of both sides, the start-up, its peak
+// memory (ru_maxrss of the child), and how long the user-interface thread stayed away from its
+// event loop: a helper thread posts a stamp every 2 ms and the longest wait for one to be served is
+// reported with the thread's own CPU time within it (on a loaded machine a long wait can be mostly
+// waiting for a core), and the most CPU time within any one wait (the longest stretch of work). The
+// start-up, up to the first sleep of the loop, is reported apart. The longest gap between ticks of
+// a 10 ms timer is printed as a check of the same from inside the loop.
 //
 // The program is this executable, copied into a program folder of its own (the
 // program keeps its files beside itself) and started with "--as-program": it then
@@ -33,20 +32,19 @@
 // with the test server only. Needs `curl` on the PATH. Writes N small files twice
 // into a temporary folder, removed afterwards.
 #include <fcntl.h>
+#include <pthread.h>
 #include <signal.h>
 #include <spawn.h>
 #include <sys/resource.h>
 #include <sys/wait.h>
-#include <unistd.h>
-
-#include <pthread.h>
 #include <time.h>
+#include <unistd.h>
 
 #include <QAbstractEventDispatcher>
 #include <QApplication>
 #include <QCoreApplication>
-#include <QTreeView>
 #include <QTimer>
+#include <QTreeView>
 #include <algorithm>
 #include <atomic>
 #include <chrono>
@@ -60,10 +58,10 @@
 #include <thread>
 #include <vector>
 
+#include "job_table_model.h"
 #include "nginx_server.h"
 #include "temp_dir.h"
 #include "test_server.h"
-#include "job_table_model.h"
 #include "vantorel_app.h"
 
 extern char** environ;
@@ -113,9 +111,9 @@ struct Probe {
     void Write(bool final) const {
         std::ofstream out(statsPath, std::ios::trunc);
         out << "startup_ms " << startupMs << "\nidle_ms " << std::max(startupMs, lastBusyEndMs)
-            << "\nwait_ms " << longestWaitMs << "\nwait_cpu_ms "
-            << cpuInLongestWaitMs << "\ncpu_stretch_ms " << longestCpuStretchMs
-            << "\ntick_gap_ms " << longestTickGapMs << "\nfinal " << (final ? 1 : 0) << "\n";
+            << "\nwait_ms " << longestWaitMs << "\nwait_cpu_ms " << cpuInLongestWaitMs
+            << "\ncpu_stretch_ms " << longestCpuStretchMs << "\ntick_gap_ms " << longestTickGapMs
+            << "\nfinal " << (final ? 1 : 0) << "\n";
     }
 };
 Probe probe;
@@ -135,8 +133,8 @@ void InstallProbe() {
     const char* stats = std::getenv("VANTOREL_BENCH_STATS");
     probe.statsPath = stats != nullptr ? stats : "";
     QCoreApplication* app = QCoreApplication::instance();
-    QObject::connect(QAbstractEventDispatcher::instance(),
-                     &QAbstractEventDispatcher::aboutToBlock, [] {
+    QObject::connect(QAbstractEventDispatcher::instance(), &QAbstractEventDispatcher::aboutToBlock,
+                     [] {
                          if (probe.sawFirstBlock) return;
                          probe.sawFirstBlock = true;
                          probe.firstBlockAt = Clock::now();
@@ -148,20 +146,23 @@ void InstallProbe() {
         while (!probe.stop.load()) {
             const Clock::time_point sent = Clock::now();
             const double cpuAtSend = CpuMs(probe.uiClock);
-            QMetaObject::invokeMethod(app, [sent, cpuAtSend] {
-                // Stamps sent before the loop first slept waited for the start-up,
-                // which is reported apart.
-                if (!probe.sawFirstBlock || sent < probe.firstBlockAt) return;
-                const Clock::time_point now = Clock::now();
-                const double waited = MsSince(sent, now);
-                if (waited >= 10) probe.lastBusyEndMs = MsSince(processStart, now);
-                const double cpu = CpuMs(probe.uiClock) - cpuAtSend;
-                if (waited > probe.longestWaitMs) {
-                    probe.longestWaitMs = waited;
-                    probe.cpuInLongestWaitMs = cpu;
-                }
-                probe.longestCpuStretchMs = std::max(probe.longestCpuStretchMs, cpu);
-            }, Qt::QueuedConnection);
+            QMetaObject::invokeMethod(
+                app,
+                [sent, cpuAtSend] {
+                    // Stamps sent before the loop first slept waited for the start-up,
+                    // which is reported apart.
+                    if (!probe.sawFirstBlock || sent < probe.firstBlockAt) return;
+                    const Clock::time_point now = Clock::now();
+                    const double waited = MsSince(sent, now);
+                    if (waited >= 10) probe.lastBusyEndMs = MsSince(processStart, now);
+                    const double cpu = CpuMs(probe.uiClock) - cpuAtSend;
+                    if (waited > probe.longestWaitMs) {
+                        probe.longestWaitMs = waited;
+                        probe.cpuInLongestWaitMs = cpu;
+                    }
+                    probe.longestCpuStretchMs = std::max(probe.longestCpuStretchMs, cpu);
+                },
+                Qt::QueuedConnection);
             std::this_thread::sleep_for(std::chrono::milliseconds(2));
         }
     });
@@ -226,12 +227,18 @@ Child Spawn(const std::vector<std::string>& args, const std::vector<std::string>
     return child;
 }
 
-// Waits for the child; returns its peak memory in MiB.
-double Reap(Child child) {
+// What a finished child used: peak memory and processor time of all its threads.
+struct Usage {
+    double peakMiB = 0;
+    double cpuS = 0;
+};
+
+Usage Reap(Child child) {
     int status = 0;
     rusage usage{};
     wait4(child.pid, &status, 0, &usage);
-    return usage.ru_maxrss / 1024.0;
+    const auto seconds = [](const timeval& t) { return t.tv_sec + t.tv_usec / 1e6; };
+    return {usage.ru_maxrss / 1024.0, seconds(usage.ru_utime) + seconds(usage.ru_stime)};
 }
 
 // Where the files come from: the URL of file i is `base` + i. `caFile`, when
@@ -247,10 +254,10 @@ std::vector<std::string> ChildEnvironment(const Target& target, const std::strin
     for (char** entry = environ; *entry != nullptr; ++entry) {
         const std::string text = *entry;
         const std::string name = text.substr(0, text.find('='));
-        static const char* kDropped[] = {"http_proxy", "https_proxy", "HTTP_PROXY", "HTTPS_PROXY",
-                                         "ALL_PROXY",  "all_proxy",   "no_proxy",   "NO_PROXY",
-                                         "HOME",       "QT_QPA_PLATFORM", "SSL_CERT_FILE",
-                                         "SSL_CERT_DIR"};
+        static const char* kDropped[] = {"http_proxy",      "https_proxy",   "HTTP_PROXY",
+                                         "HTTPS_PROXY",     "ALL_PROXY",     "all_proxy",
+                                         "no_proxy",        "NO_PROXY",      "HOME",
+                                         "QT_QPA_PLATFORM", "SSL_CERT_FILE", "SSL_CERT_DIR"};
         if (std::find(std::begin(kDropped), std::end(kDropped), name) != std::end(kDropped)) {
             continue;
         }
@@ -268,6 +275,7 @@ std::string Url(const Target& target, int i) { return target.base + std::to_stri
 struct ProgramFigures {
     double wallS = 0;
     double peakMiB = 0;
+    double cpuS = 0;
     double startupMs = 0;
     double idleMs = 0;
     double waitMs = 0;
@@ -288,8 +296,7 @@ std::string ReadStats(const std::string& path, const std::string& key) {
 
 // One run of the program on `count` jobs. MaxFiles 0: timed to its first idle
 // moment instead of an empty list file.
-ProgramFigures RunProgram(const std::string& self, const Target& target, int count,
-                          int maxFiles) {
+ProgramFigures RunProgram(const std::string& self, const Target& target, int count, int maxFiles) {
     vtest::TempDir temp(tempBase);
     const std::string root = temp.Path();
     const std::string prog = root + "/prog";
@@ -330,7 +337,9 @@ ProgramFigures RunProgram(const std::string& self, const Target& target, int cou
     // happen, so the idle time covers it.
     if (maxFiles == 0) std::this_thread::sleep_for(std::chrono::seconds(2));
     kill(child.pid, SIGTERM);
-    figures.peakMiB = Reap(child);
+    const Usage usage = Reap(child);
+    figures.peakMiB = usage.peakMiB;
+    figures.cpuS = usage.cpuS;
     figures.startupMs = std::atof(ReadStats(stats, "startup_ms").c_str());
     figures.idleMs = std::atof(ReadStats(stats, "idle_ms").c_str());
     figures.waitMs = std::atof(ReadStats(stats, "wait_ms").c_str());
@@ -346,9 +355,9 @@ ProgramFigures RunProgram(const std::string& self, const Target& target, int cou
     return figures;
 }
 
-// curl fetching the same files; returns the wall time in seconds and counts the
-// complete files.
-double RunCurl(const Target& target, int count, std::size_t* complete) {
+// curl fetching the same files; returns the wall time in seconds, counts the
+// complete files and gives its processor time.
+double RunCurl(const Target& target, int count, std::size_t* complete, double* cpuS) {
     vtest::TempDir temp(tempBase);
     const std::string root = temp.Path();
     {
@@ -359,19 +368,19 @@ double RunCurl(const Target& target, int count, std::size_t* complete) {
         }
     }
     const Clock::time_point start = Clock::now();
-    std::vector<std::string> args = {"curl", "-q", "-s", "--http1.1", "--noproxy", "*",
-                                     "--parallel", "--parallel-max", "200", "-K", root + "/config"};
+    std::vector<std::string> args = {
+        "curl",           "-q",  "-s", "--http1.1",     "--noproxy", "*", "--parallel",
+        "--parallel-max", "200", "-K", root + "/config"};
     if (!target.caFile.empty()) {
         args.push_back("--cacert");
         args.push_back(target.caFile);
     }
-    Child child =
-        Spawn(args, ChildEnvironment(target, root, root + "/unused"), root + "/output");
+    Child child = Spawn(args, ChildEnvironment(target, root, root + "/unused"), root + "/output");
     if (child.pid < 0) {
         std::fprintf(stderr, "cannot start curl\n");
         return 0;
     }
-    Reap(child);
+    *cpuS = Reap(child).cpuS;
     const double wall = std::chrono::duration<double>(Clock::now() - start).count();
     *complete = 0;
     for (int i = 0; i < count; ++i) {
@@ -391,11 +400,13 @@ double Median(std::vector<double> values) {
 }
 
 void PrintRow(const char* label, int count, const ProgramFigures& program, double curl,
-              std::size_t curlComplete) {
-    std::printf("%-6s %7d %9.2f %7.2f %6.2f %8.1f %8.1f %8.1f %8.1f %8.1f %6zu/%zu\n", label,
-                count, program.wallS, curl, curl > 0 ? program.wallS / curl : 0.0,
-                program.peakMiB, program.waitMs, program.waitCpuMs, program.cpuStretchMs,
-                program.tickGapMs, program.complete, curlComplete);
+              double curlCpu, std::size_t curlComplete) {
+    std::printf(
+        "%-6s %7d %9.2f %7.2f %6.2f %7.2f %7.2f %8.0f %8.1f %8.1f %8.1f %8.1f %8.1f "
+        "%6zu/%zu\n",
+        label, count, program.wallS, curl, curl > 0 ? program.wallS / curl : 0.0, program.cpuS,
+        curlCpu, program.startupMs, program.peakMiB, program.waitMs, program.waitCpuMs,
+        program.cpuStretchMs, program.tickGapMs, program.complete, curlComplete);
     std::fflush(stdout);
 }
 
@@ -449,31 +460,33 @@ int main(int argc, char** argv) {
         target = {nginxServer->Url("/f?"), https ? nginxServer->CaFile() : ""};
     }
     std::printf("server: %s\n", nginx ? (https ? "nginx, HTTPS" : "nginx, HTTP")
-                                       : (keepAlive ? "test server, keep-alive"
-                                                    : "test server, a connection per request"));
+                                      : (keepAlive ? "test server, keep-alive"
+                                                   : "test server, a connection per request"));
     std::fflush(stdout);
 
-    std::printf("%-6s %7s %9s %7s %6s %8s %8s %8s %8s %8s %12s\n", "run", "jobs", "program_s",
-                "curl_s", "ratio", "peak_MiB", "wait_ms", "its_cpu", "max_cpu", "tick_gap",
-                "complete");
+    std::printf("%-6s %7s %9s %7s %6s %7s %7s %8s %8s %8s %8s %8s %8s %12s\n", "run", "jobs",
+                "program_s", "curl_s", "ratio", "cpu_s", "curl_cpu", "start_ms", "peak_MiB",
+                "wait_ms", "its_cpu", "max_cpu", "tick_gap", "complete");
     std::vector<std::vector<double>> programWalls(counts.size()), curlWalls(counts.size());
     for (int run = 0; run < runs; ++run) {
         for (std::size_t c = 0; c < counts.size(); ++c) {
             ProgramFigures program;
             std::size_t curlComplete = 0;
             double curl = 0;
+            double curlCpu = 0;
             // Taking turns at going first: neither side always meets a server (or a
             // page cache) the other has just warmed up.
             if (run % 2 == 0) {
                 program = RunProgram(self, target, counts[c], 200);
-                curl = RunCurl(target, counts[c], &curlComplete);
+                curl = RunCurl(target, counts[c], &curlComplete, &curlCpu);
             } else {
-                curl = RunCurl(target, counts[c], &curlComplete);
+                curl = RunCurl(target, counts[c], &curlComplete, &curlCpu);
                 program = RunProgram(self, target, counts[c], 200);
             }
             programWalls[c].push_back(program.wallS);
             curlWalls[c].push_back(curl);
-            PrintRow(std::to_string(run + 1).c_str(), counts[c], program, curl, curlComplete);
+            PrintRow(std::to_string(run + 1).c_str(), counts[c], program, curl, curlCpu,
+                     curlComplete);
         }
     }
     std::vector<double> walls;
@@ -492,9 +505,10 @@ int main(int argc, char** argv) {
     }
     if (nginx) return 0;
     const ProgramFigures idle = RunProgram(self, target, 100000, 0);
-    std::printf("start-up, 100000 waiting jobs, MaxFiles 0: loop first sleeps %.0f ms, filled and "
-                "idle %.0f ms after the process started (peak %.1f MiB, most CPU in one stretch "
-                "after the first sleep %.1f ms)\n",
-                idle.startupMs, idle.idleMs, idle.peakMiB, idle.cpuStretchMs);
+    std::printf(
+        "start-up, 100000 waiting jobs, MaxFiles 0: loop first sleeps %.0f ms, filled and "
+        "idle %.0f ms after the process started (peak %.1f MiB, most CPU in one stretch "
+        "after the first sleep %.1f ms)\n",
+        idle.startupMs, idle.idleMs, idle.peakMiB, idle.cpuStretchMs);
     return 0;
 }
