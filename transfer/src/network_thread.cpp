@@ -2,7 +2,6 @@
 
 #include <openssl/crypto.h>
 #include <pthread.h>
-#include <unistd.h>
 
 #include <chrono>
 #include <condition_variable>
@@ -13,6 +12,7 @@
 #include <vector>
 
 #include "internet_object.h"
+#include "process_id.h"
 #include "transfer_hop.h"
 
 namespace brindlex::net {
@@ -75,7 +75,7 @@ private:
 };
 
 Network::Network(Network* left)
-    : pid(getpid()), share(curl_share_init()), before(left), multi_(curl_multi_init()) {
+    : pid(CurrentProcessId()), share(curl_share_init()), before(left), multi_(curl_multi_init()) {
     if (share != nullptr) {
         curl_share_setopt(share, CURLSHOPT_LOCKFUNC, &Network::Lock);
         curl_share_setopt(share, CURLSHOPT_UNLOCKFUNC, &Network::Unlock);
@@ -97,14 +97,18 @@ void Network::Post(Kind kind, std::shared_ptr<Hop> hop) {
     // A transfer that is done is in the multi handle no more.
     if (kind != Kind::Add && hop->done()) return;
     bool start = false;
+    // Only the post that finds the queue empty wakes the thread: the ones after
+    // it are taken in the same batch.
+    bool wake = false;
     if (multi_ != nullptr) {
         std::lock_guard lock(queueMutex_);
+        wake = queue_.empty();
         queue_.push_back(Command{kind, hop});
         start = !running_;
         running_ = true;
     }
     if (!start) {
-        if (multi_ != nullptr) curl_multi_wakeup(multi_);
+        if (wake) curl_multi_wakeup(multi_);
         // No multi handle: nothing is ever added.
         if (multi_ == nullptr && kind == Kind::Add) hop->OnDone(CURLE_OUT_OF_MEMORY);
         return;
@@ -172,6 +176,7 @@ void Network::Apply(const Command& command) {
 
 void Network::Run() {
     std::vector<Command> batch;
+    std::vector<CURL*> doneInTurn;
     for (;;) {
         {
             std::lock_guard lock(queueMutex_);
@@ -188,6 +193,9 @@ void Network::Run() {
         }
         for (const Command& command : batch) Apply(command);
         batch.clear();
+        // Wake-ups wait for the end of the turn: the hops done in it are removed
+        // only after that, so every hop held is still alive.
+        Hop::OpenWakeBatch();
         int running = 0;
         curl_multi_perform(multi_, &running);
         int left = 0;
@@ -198,9 +206,12 @@ void Network::Run() {
             const auto it = live_.find(easy);
             if (it == live_.end()) continue;
             it->second->OnDone(code);
-            // Done: the connection is back in the cache for the next request.
-            Remove(easy);
+            doneInTurn.push_back(easy);
         }
+        Hop::CloseWakeBatch();
+        // Done: the connection is back in the cache for the next request.
+        for (CURL* easy : doneInTurn) Remove(easy);
+        doneInTurn.clear();
         if (live_.empty()) continue;  // ends the thread unless more was posted
         curl_multi_poll(multi_, nullptr, 0, kPollCapMs, nullptr);
     }
@@ -215,7 +226,7 @@ void WaitForNetworkAtExit() {
         std::lock_guard lock(networkMutex);
         current = network;
     }
-    if (current != nullptr && current->pid == getpid()) current->WaitIdle(kExitPatience);
+    if (current != nullptr && current->pid == CurrentProcessId()) current->WaitIdle(kExitPatience);
 }
 
 // This process's network, started on first use. A forked child inherits the
@@ -234,7 +245,7 @@ Network& Current() {
     static std::once_flag atExit;
     std::call_once(atExit, [] { std::atexit(WaitForNetworkAtExit); });
     std::lock_guard lock(networkMutex);
-    if (network == nullptr || network->pid != getpid()) network = new Network(network);
+    if (network == nullptr || network->pid != CurrentProcessId()) network = new Network(network);
     return *network;
 }
 

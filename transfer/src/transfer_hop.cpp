@@ -17,10 +17,35 @@ Hop::~Hop() {
     curl_slist_free_all(headerList_);
 }
 
+namespace {
+// Network thread: the hops whose workers wait for a wake-up that an open batch
+// holds back.
+struct WakeBatch {
+    bool open = false;
+    std::vector<Hop*> held;
+};
+thread_local WakeBatch wakeBatch;
+}  // namespace
+
 void Hop::Notify() {
     if (!waiting_.load()) return;
-    std::lock_guard lock(mutex_);
-    wake_.notify_one();
+    if (!wakeBatch.open) {
+        parker_.Unpark();
+    } else if (!heldWake_) {
+        heldWake_ = true;
+        wakeBatch.held.push_back(this);
+    }
+}
+
+void Hop::OpenWakeBatch() { wakeBatch.open = true; }
+
+void Hop::CloseWakeBatch() {
+    wakeBatch.open = false;
+    for (Hop* hop : wakeBatch.held) {
+        hop->heldWake_ = false;
+        hop->parker_.Unpark();
+    }
+    wakeBatch.held.clear();
 }
 
 // Network thread, inside libcurl. Takes the whole chunk or pauses the transfer:
@@ -134,17 +159,13 @@ void Hop::OnDone(CURLcode code) {
 
 void Hop::Abandon() {
     abandoned_.store(true);
-    // Always under the lock: rare, and it must reach a worker about to wait.
-    std::lock_guard lock(mutex_);
-    wake_.notify_all();
+    // Always: rare, and it must reach a worker about to wait.
+    parker_.Unpark();
 }
 
 void Hop::Wait(const std::function<bool()>& ready, std::chrono::milliseconds cap) {
-    std::unique_lock lock(mutex_);
     waiting_.store(true);
-    if (!ready() && !abandoned_.load()) {
-        wake_.wait_for(lock, cap);
-    }
+    if (!ready() && !abandoned_.load()) parker_.Park(cap);
     waiting_.store(false);
 }
 

@@ -18,16 +18,16 @@
 
 #include <atomic>
 #include <chrono>
-#include <condition_variable>
 #include <cstddef>
 #include <cstdint>
 #include <functional>
 #include <memory>
-#include <mutex>
 #include <string>
 #include <string_view>
 #include <utility>
 #include <vector>
+
+#include "parker.h"
 
 namespace brindlex::net {
 
@@ -50,6 +50,13 @@ public:
     static std::size_t OnHeader(char* data, std::size_t size, std::size_t count, void* self);
     // Network thread, at CURLMSG_DONE or when the handle could not be added.
     void OnDone(CURLcode code);
+    // Network thread. While a batch is open, the wake-ups of waiting workers are
+    // held back and given all at once when it closes: a small answer's headers,
+    // body and end come in one turn of the network thread, and its worker is
+    // better woken once, for all of it, than for each. Every hop held must stay
+    // alive until the batch closes.
+    static void OpenWakeBatch();
+    static void CloseWakeBatch();
 
     // --- Any thread. ---
     // The hop is given up (a close, a redirect, the request's end): wakes a worker
@@ -123,11 +130,12 @@ private:
     std::atomic<std::size_t> tail_{0};  // written by the network thread
     std::atomic<bool> paused_{false};
 
-    // The worker's sleep: it sets waiting_ under the mutex and checks its
-    // condition; the network thread changes state first, then notifies under the
-    // mutex when waiting_ is set (sequentially consistent, so no wake is lost).
-    std::mutex mutex_;
-    std::condition_variable wake_;
+    // The worker's sleep: it sets waiting_, then checks its condition; the
+    // network thread changes state first, then unparks it when waiting_ is set
+    // (sequentially consistent, so no wake is lost). A wake that comes after the
+    // worker saw the change anyway only makes its next wait return early.
+    Parker parker_;
+    bool heldWake_ = false;  // network thread: in the open wake batch
     std::atomic<bool> waiting_{false};
 };
 
