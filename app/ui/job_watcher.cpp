@@ -24,6 +24,11 @@ namespace {
 }  // namespace
 
 JobWatcher::JobWatcher(QMainWindow* mainWindow) : mainWindow_(mainWindow) {
+    // Without a ready set no run can be watched: the first start then fails.
+    if (readySet_.Valid()) {
+        readyNotifier_ = new QSocketNotifier(readySet_.Fd(), QSocketNotifier::Read, this);
+        connect(readyNotifier_, &QSocketNotifier::activated, this, &JobWatcher::OnReady);
+    }
     repaintTimer_.setInterval(kRepaintIntervalMs);
     repaintTimer_.setTimerType(Qt::PreciseTimer);
     connect(&repaintTimer_, &QTimer::timeout, this, &JobWatcher::OnRepaintTick);
@@ -46,8 +51,11 @@ JobWatcher::JobWatcher(QMainWindow* mainWindow) : mainWindow_(mainWindow) {
     }
 }
 
-// The notifiers are children of this object and go with it.
-JobWatcher::~JobWatcher() { FinishListSaves(); }
+JobWatcher::~JobWatcher() {
+    // Before the ready set closes the descriptor it watches.
+    delete readyNotifier_;
+    FinishListSaves();
+}
 
 void JobWatcher::Sync() {
     for (DownloadJob* job : TakeStartedJobs()) {
@@ -76,38 +84,51 @@ void JobWatcher::OnStartRetry() {
 bool JobWatcher::StartWatching(DownloadJob* job) {
     Watch watch;
     watch.thread = job->thread;
-    const int endFd = VHandleFd(job->thread);
-    if (endFd < 0) return false;
-    watch.end = new QSocketNotifier(endFd, QSocketNotifier::Read, this);
-    if (!watch.end->isValid()) {
-        delete watch.end;
-        return false;
-    }
-    QSocketNotifier* end = watch.end;
-    connect(end, &QSocketNotifier::activated, this, [this, job, end] { OnRunEnded(job, end); });
+    watch.serial = ++lastSerial_;
+    watch.endFd = VHandleFd(job->thread);
+    if (watch.endFd < 0 || !readySet_.Add(watch.endFd, EndKey(watch.serial))) return false;
     // A run whose status event could not be made never signals one: its row then
     // changes when the run ends, like the other rows' refresh.
     const int statusFd = VHandleFd(job->statusEvent);
     if (statusFd >= 0) {
-        watch.status = new QSocketNotifier(statusFd, QSocketNotifier::Read, this);
-        QSocketNotifier* status = watch.status;
-        connect(status, &QSocketNotifier::activated, this,
-                [this, job, status] { OnStatusSignalled(job, status); });
+        if (!readySet_.Add(statusFd, StatusKey(watch.serial))) {
+            readySet_.Remove(watch.endFd);
+            return false;
+        }
+        watch.statusFd = statusFd;
     }
+    bySerial_[watch.serial] = job;
     watches_[job] = watch;
     return true;
 }
 
+void JobWatcher::OnReady() {
+    // A batch per turn of the loop: what is still ready keeps the descriptor
+    // readable for the next turn, so input and painting are served in between.
+    constexpr std::size_t kBatch = 32;
+    std::uint64_t keys[kBatch];
+    const std::size_t count = readySet_.TakeReady(keys, kBatch);
+    for (std::size_t i = 0; i < count; ++i) {
+        // A watch forgotten since (its run collected by an earlier report) is
+        // stale; its descriptors are out of the set already.
+        const auto found = bySerial_.find(keys[i] >> 1);
+        if (found == bySerial_.end()) continue;
+        if (keys[i] & 1) {
+            OnStatusSignalled(found->second);
+        } else {
+            OnRunEnded(found->second);
+        }
+    }
+}
+
 // Called by the loop when the run's status event is signalled.
-void JobWatcher::OnStatusSignalled(DownloadJob* job, QSocketNotifier* notifier) {
-    auto found = watches_.find(job);
-    if (found == watches_.end() || found->second.status != notifier) return;  // stale wake
-    // Consume the signal, then stop listening until the repaint: the row reads
+void JobWatcher::OnStatusSignalled(DownloadJob* job) {
+    Watch& watch = watches_.at(job);
+    // Consume the signal and leave it disarmed until the repaint: the row reads
     // the newest status then, and a change after this point wakes us again.
     VWait(job->statusEvent, 0);
-    notifier->setEnabled(false);
-    if (!found->second.dirty) {
-        found->second.dirty = true;
+    if (!watch.dirty) {
+        watch.dirty = true;
         ++dirtyCount_;
     }
     if (!repaintTimer_.isActive()) {
@@ -130,10 +151,8 @@ void JobWatcher::OnRepaintTick() {
 }
 
 // Called by the loop when the run's thread has ended.
-void JobWatcher::OnRunEnded(DownloadJob* job, QSocketNotifier* notifier) {
-    auto found = watches_.find(job);
-    if (found == watches_.end() || found->second.end != notifier) return;  // stale wake
-    // The notifiers must be off before OnJobEnded closes their descriptors.
+void JobWatcher::OnRunEnded(DownloadJob* job) {
+    // Out of the ready set before OnJobEnded closes the descriptors.
     Forget(job);
     UpdateJobRowOf(mainWindow_, job);  // the last status before the end
     OnJobEnded(mainWindow_, job);
@@ -152,7 +171,7 @@ void JobWatcher::RepaintDirtyRows() {
     for (DownloadJob* job : dirty) {
         Watch& watch = watches_.at(job);
         watch.dirty = false;
-        watch.status->setEnabled(true);
+        readySet_.Rearm(watch.statusFd, StatusKey(watch.serial));
     }
     dirtyCount_ = 0;
 }
@@ -162,11 +181,9 @@ void JobWatcher::Forget(DownloadJob* job) {
     if (found == watches_.end()) return;
     Watch& watch = found->second;
     if (watch.dirty) --dirtyCount_;
-    // Disabled now, deleted later: one of them may be the sender being served.
-    for (QSocketNotifier* notifier : {watch.status, watch.end}) {
-        if (notifier == nullptr) continue;
-        notifier->setEnabled(false);
-        notifier->deleteLater();
+    for (int fd : {watch.statusFd, watch.endFd}) {
+        if (fd >= 0) readySet_.Remove(fd);
     }
+    bySerial_.erase(watch.serial);
     watches_.erase(found);
 }
