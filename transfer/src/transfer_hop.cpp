@@ -1,7 +1,10 @@
 #include "transfer_hop.h"
 
+#include <pthread.h>
+
 #include <algorithm>
 #include <cstring>
+#include <mutex>
 #include <new>
 
 #include "internet_url_text.h"
@@ -9,12 +12,53 @@
 namespace brindlex::net {
 
 Hop::Hop(CURL* easy, curl_slist* headerList)
-    : easy_(easy), headerList_(headerList), ring_(new (std::nothrow) char[kRingSize]) {}
+    : easy_(easy), headerList_(headerList), ring_(TakeRing()) {}
 
 // The last holder: the easy handle is in no multi handle any more.
 Hop::~Hop() {
     if (easy_ != nullptr) curl_easy_cleanup(easy_);
     curl_slist_free_all(headerList_);
+}
+
+namespace {
+// Rings of ended hops, for the next ones: enough for a busy queue's turnover,
+// few enough that an idle process keeps little.
+constexpr std::size_t kKeptRings = 16;
+std::mutex keptRingsMutex;  // held across fork, so a child never inherits it locked
+// Never freed: hops may still end while the process exits.
+std::vector<char*>* keptRings = [] {
+    auto* rings = new std::vector<char*>;
+    rings->reserve(kKeptRings);
+    return rings;
+}();
+}  // namespace
+
+char* Hop::TakeRing() {
+    static std::once_flag atFork;
+    std::call_once(atFork, [] {
+        pthread_atfork([] { keptRingsMutex.lock(); }, [] { keptRingsMutex.unlock(); },
+                       [] { keptRingsMutex.unlock(); });
+    });
+    {
+        std::lock_guard lock(keptRingsMutex);
+        if (!keptRings->empty()) {
+            char* ring = keptRings->back();
+            keptRings->pop_back();
+            return ring;
+        }
+    }
+    return new (std::nothrow) char[kRingSize];
+}
+
+void Hop::RingGiveBack::operator()(char* ring) const {
+    {
+        std::lock_guard lock(keptRingsMutex);
+        if (keptRings->size() < kKeptRings) {
+            keptRings->push_back(ring);
+            return;
+        }
+    }
+    delete[] ring;
 }
 
 namespace {

@@ -125,7 +125,13 @@ private:
     std::atomic<bool> abandoned_{false};
 
     // The ring: [head_, tail_) are buffered, both counting bytes since the start.
-    std::unique_ptr<char[]> ring_;
+    struct RingGiveBack {
+        void operator()(char* ring) const;
+    };
+    // Rings are kept for the next hops: a fresh one is a large allocation, with
+    // its pages faulted in and, after the free, often handed back to the kernel.
+    static char* TakeRing();
+    std::unique_ptr<char[], RingGiveBack> ring_;
     std::atomic<std::size_t> head_{0};  // written by the worker
     std::atomic<std::size_t> tail_{0};  // written by the network thread
     std::atomic<bool> paused_{false};
