@@ -35,8 +35,9 @@ public:
 
     enum class Kind { Add, Drop, Resume };
     void Post(Kind kind, std::shared_ptr<Hop> hop);
-    // Any thread: waits until no thread drives the multi handle, at most `patience`.
-    void WaitIdle(std::chrono::milliseconds patience);
+    // Any thread: waits until no thread drives the multi handle, at most
+    // `patience`; true when none does.
+    bool WaitIdle(std::chrono::milliseconds patience);
 
     const pid_t pid;
     CURLSH* const share;
@@ -130,9 +131,9 @@ void Network::Post(Kind kind, std::shared_ptr<Hop> hop) {
     }
 }
 
-void Network::WaitIdle(std::chrono::milliseconds patience) {
+bool Network::WaitIdle(std::chrono::milliseconds patience) {
     std::unique_lock lock(queueMutex_);
-    idle_.wait_for(lock, patience, [this] { return !running_; });
+    return idle_.wait_for(lock, patience, [this] { return !running_; });
 }
 
 void* Network::Start(void* self) {
@@ -259,6 +260,10 @@ void NetworkDrop(std::shared_ptr<Hop> hop) { Current().Post(Network::Kind::Drop,
 
 void NetworkResume(std::shared_ptr<Hop> hop) {
     Current().Post(Network::Kind::Resume, std::move(hop));
+}
+
+bool WaitForNetworkIdle(std::chrono::milliseconds patience) {
+    return Current().WaitIdle(patience);
 }
 
 }  // namespace brindlex::net

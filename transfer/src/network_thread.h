@@ -17,6 +17,7 @@
 
 #include <curl/curl.h>
 
+#include <chrono>
 #include <memory>
 
 namespace brindlex::net {
@@ -35,5 +36,11 @@ void NetworkAdd(std::shared_ptr<Hop> hop);
 void NetworkDrop(std::shared_ptr<Hop> hop);
 // Any thread. Resumes a paused transfer.
 void NetworkResume(std::shared_ptr<Hop> hop);
+
+// Any thread: waits until the network thread has applied everything posted and
+// has no transfer left, at most `patience`; true when it has. A run's end does
+// not wait for the removal of its transfer, so a test that must know the
+// removals are done (not merely posted) asks this.
+bool WaitForNetworkIdle(std::chrono::milliseconds patience);
 
 }  // namespace brindlex::net
