@@ -262,8 +262,6 @@ void NetworkResume(std::shared_ptr<Hop> hop) {
     Current().Post(Network::Kind::Resume, std::move(hop));
 }
 
-bool WaitForNetworkIdle(std::chrono::milliseconds patience) {
-    return Current().WaitIdle(patience);
-}
+bool WaitForNetworkIdle(std::chrono::milliseconds patience) { return Current().WaitIdle(patience); }
 
 }  // namespace brindlex::net
