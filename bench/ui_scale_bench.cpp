@@ -36,6 +36,7 @@
 #include <signal.h>
 #include <spawn.h>
 #include <sys/resource.h>
+#include <sys/stat.h>
 #include <sys/wait.h>
 #include <time.h>
 #include <unistd.h>
@@ -241,6 +242,33 @@ Usage Reap(Child child) {
     return {usage.ru_maxrss / 1024.0, seconds(usage.ru_utime) + seconds(usage.ru_stime)};
 }
 
+// The files of `folder` (f0 .. f<count-1>) that are complete, and how long after
+// `start` the last of them was finished: its status-change time, set by the last
+// write or, in the program, by the stamping of the modification time at the end
+// of the run. Unlike the program's wall, this leaves out the list save that
+// follows the last download (at most one per 250 ms).
+struct Finished {
+    std::size_t complete = 0;
+    double lastS = 0;
+};
+
+Finished FinishedFiles(const std::string& folder, int count,
+                       std::chrono::system_clock::time_point start) {
+    Finished finished;
+    const double startS = std::chrono::duration<double>(start.time_since_epoch()).count();
+    for (int i = 0; i < count; ++i) {
+        struct stat st {};
+        const std::string path = folder + "/f" + std::to_string(i);
+        if (stat(path.c_str(), &st) != 0 || static_cast<std::uint64_t>(st.st_size) != fileSize) {
+            continue;
+        }
+        ++finished.complete;
+        const double changedS = st.st_ctim.tv_sec + st.st_ctim.tv_nsec / 1e9;
+        finished.lastS = std::max(finished.lastS, changedS - startS);
+    }
+    return finished;
+}
+
 // Where the files come from: the URL of file i is `base` + i. `caFile`, when
 // set, is the CA that both sides trust.
 struct Target {
@@ -283,6 +311,7 @@ struct ProgramFigures {
     double cpuStretchMs = 0;
     double tickGapMs = 0;
     std::size_t complete = 0;
+    double lastFileS = 0;
 };
 
 std::string ReadStats(const std::string& path, const std::string& key) {
@@ -316,6 +345,7 @@ ProgramFigures RunProgram(const std::string& self, const Target& target, int cou
     const std::string stats = root + "/stats";
     const std::string listPath = prog + "/filelist.dat";
     ProgramFigures figures;
+    const auto startWall = std::chrono::system_clock::now();
     const Clock::time_point start = Clock::now();
     std::vector<std::string> args = {program, "--as-program"};
     if (sortFilter) args.push_back("--sorted");
@@ -346,18 +376,16 @@ ProgramFigures RunProgram(const std::string& self, const Target& target, int cou
     figures.waitCpuMs = std::atof(ReadStats(stats, "wait_cpu_ms").c_str());
     figures.cpuStretchMs = std::atof(ReadStats(stats, "cpu_stretch_ms").c_str());
     figures.tickGapMs = std::atof(ReadStats(stats, "tick_gap_ms").c_str());
-    for (int i = 0; i < count; ++i) {
-        std::error_code error;
-        if (fs::file_size(out + "/f" + std::to_string(i), error) == fileSize && !error) {
-            ++figures.complete;
-        }
-    }
+    const Finished finished = FinishedFiles(out, count, startWall);
+    figures.complete = finished.complete;
+    figures.lastFileS = finished.lastS;
     return figures;
 }
 
 // curl fetching the same files; returns the wall time in seconds, counts the
 // complete files and gives its processor time.
-double RunCurl(const Target& target, int count, std::size_t* complete, double* cpuS) {
+double RunCurl(const Target& target, int count, std::size_t* complete, double* cpuS,
+               double* lastFileS) {
     vtest::TempDir temp(tempBase);
     const std::string root = temp.Path();
     {
@@ -367,6 +395,7 @@ double RunCurl(const Target& target, int count, std::size_t* complete, double* c
                    << "\"\n";
         }
     }
+    const auto startWall = std::chrono::system_clock::now();
     const Clock::time_point start = Clock::now();
     std::vector<std::string> args = {
         "curl",           "-q",  "-s", "--http1.1",     "--noproxy", "*", "--parallel",
@@ -382,13 +411,9 @@ double RunCurl(const Target& target, int count, std::size_t* complete, double* c
     }
     *cpuS = Reap(child).cpuS;
     const double wall = std::chrono::duration<double>(Clock::now() - start).count();
-    *complete = 0;
-    for (int i = 0; i < count; ++i) {
-        std::error_code error;
-        if (fs::file_size(root + "/f" + std::to_string(i), error) == fileSize && !error) {
-            ++*complete;
-        }
-    }
+    const Finished finished = FinishedFiles(root, count, startWall);
+    *complete = finished.complete;
+    *lastFileS = finished.lastS;
     return wall;
 }
 
@@ -400,13 +425,14 @@ double Median(std::vector<double> values) {
 }
 
 void PrintRow(const char* label, int count, const ProgramFigures& program, double curl,
-              double curlCpu, std::size_t curlComplete) {
+              double curlCpu, double curlLast, std::size_t curlComplete) {
     std::printf(
         "%-6s %7d %9.2f %7.2f %6.2f %7.2f %7.2f %8.0f %8.1f %8.1f %8.1f %8.1f %8.1f "
-        "%6zu/%zu\n",
+        "%6zu/%zu %9.2f %9.2f\n",
         label, count, program.wallS, curl, curl > 0 ? program.wallS / curl : 0.0, program.cpuS,
         curlCpu, program.startupMs, program.peakMiB, program.waitMs, program.waitCpuMs,
-        program.cpuStretchMs, program.tickGapMs, program.complete, curlComplete);
+        program.cpuStretchMs, program.tickGapMs, program.complete, curlComplete, program.lastFileS,
+        curlLast);
     std::fflush(stdout);
 }
 
@@ -464,28 +490,32 @@ int main(int argc, char** argv) {
                                                    : "test server, a connection per request"));
     std::fflush(stdout);
 
-    std::printf("%-6s %7s %9s %7s %6s %7s %7s %8s %8s %8s %8s %8s %8s %12s\n", "run", "jobs",
-                "program_s", "curl_s", "ratio", "cpu_s", "curl_cpu", "start_ms", "peak_MiB",
-                "wait_ms", "its_cpu", "max_cpu", "tick_gap", "complete");
+    std::printf("%-6s %7s %9s %7s %6s %7s %7s %8s %8s %8s %8s %8s %8s %12s %9s %9s\n", "run",
+                "jobs", "program_s", "curl_s", "ratio", "cpu_s", "curl_cpu", "start_ms", "peak_MiB",
+                "wait_ms", "its_cpu", "max_cpu", "tick_gap", "complete", "last_file", "curl_last");
     std::vector<std::vector<double>> programWalls(counts.size()), curlWalls(counts.size());
+    std::vector<std::vector<double>> programLasts(counts.size()), curlLasts(counts.size());
     for (int run = 0; run < runs; ++run) {
         for (std::size_t c = 0; c < counts.size(); ++c) {
             ProgramFigures program;
             std::size_t curlComplete = 0;
             double curl = 0;
             double curlCpu = 0;
+            double curlLast = 0;
             // Taking turns at going first: neither side always meets a server (or a
             // page cache) the other has just warmed up.
             if (run % 2 == 0) {
                 program = RunProgram(self, target, counts[c], 200);
-                curl = RunCurl(target, counts[c], &curlComplete, &curlCpu);
+                curl = RunCurl(target, counts[c], &curlComplete, &curlCpu, &curlLast);
             } else {
-                curl = RunCurl(target, counts[c], &curlComplete, &curlCpu);
+                curl = RunCurl(target, counts[c], &curlComplete, &curlCpu, &curlLast);
                 program = RunProgram(self, target, counts[c], 200);
             }
             programWalls[c].push_back(program.wallS);
             curlWalls[c].push_back(curl);
-            PrintRow(std::to_string(run + 1).c_str(), counts[c], program, curl, curlCpu,
+            programLasts[c].push_back(program.lastFileS);
+            curlLasts[c].push_back(curlLast);
+            PrintRow(std::to_string(run + 1).c_str(), counts[c], program, curl, curlCpu, curlLast,
                      curlComplete);
         }
     }
@@ -495,8 +525,13 @@ int main(int argc, char** argv) {
         const double curl = Median(curlWalls[c]);
         walls.push_back(program);
         if (runs > 1) {
-            std::printf("median %7d %9.2f %7.2f %6.2f   (%d runs)\n", counts[c], program, curl,
-                        curl > 0 ? program / curl : 0.0, runs);
+            const double programLast = Median(programLasts[c]);
+            const double curlLast = Median(curlLasts[c]);
+            std::printf(
+                "median %7d %9.2f %7.2f %6.2f   (%d runs); last file finished %.2f s "
+                "and %.2f s: %.2f\n",
+                counts[c], program, curl, curl > 0 ? program / curl : 0.0, runs, programLast,
+                curlLast, curlLast > 0 ? programLast / curlLast : 0.0);
         }
     }
     if (walls.size() >= 3 && walls[1] > 0) {
