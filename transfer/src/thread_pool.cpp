@@ -29,11 +29,10 @@ struct Pool {
         // and the fork joins it.
         bool ended = false;
         // The slot. Whoever took this thread off the idle list (under
-        // Pool::mutex) fills it exactly once, a procedure or the word to leave,
-        // and then unparks it; the thread reads it only after that.
+        // Pool::mutex) fills it exactly once, with a procedure or with none (the
+        // word to leave), and then unparks it; the thread reads it only after that.
         Parker filled;
         std::function<void()> next;
-        bool leave = false;
     };
 
     const pid_t pid = CurrentProcessId();
@@ -67,7 +66,6 @@ void JoinAll(std::vector<std::thread>& threads) {
 
 // Fills the slot of a thread just taken off the idle list.
 void Hand(Pool::Worker* worker, std::function<void()> procedure) {
-    worker->leave = !procedure;
     worker->next = std::move(procedure);
     worker->filled.Unpark();
 }
@@ -137,7 +135,7 @@ Next WaitForSlot(Pool* p, Pool::Worker* self, std::function<void()>* procedure) 
         // A hand-over picked it just now: what it hands is on its way.
         self->filled.ParkUntilUnparked();
     }
-    if (self->leave) return Next::Leave;
+    if (!self->next) return Next::Leave;
     *procedure = std::move(self->next);
     self->next = nullptr;
     return Next::Run;
@@ -179,6 +177,7 @@ void Serve(Pool* p, Pool::Worker* self, std::function<void()> procedure) {
 }  // namespace
 
 bool RunOnPoolThread(std::function<void()> procedure) {
+    if (!procedure) return false;  // an empty slot tells a thread to leave
     Pool& p = Current();
     Pool::Worker* idle = nullptr;
     {

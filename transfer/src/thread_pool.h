@@ -23,7 +23,8 @@ namespace brindlex {
 inline constexpr int kPoolIdleMs = 2000;
 
 // Runs `procedure` on an idle thread of the pool, else on a new one. False when
-// no thread could be started: `procedure` then does not run. Any thread.
+// no thread could be started, or `procedure` is empty: it then does not run.
+// Any thread.
 bool RunOnPoolThread(std::function<void()> procedure);
 
 // Threads of the pool now, idle or not (tests).
