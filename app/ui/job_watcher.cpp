@@ -68,9 +68,11 @@ void JobWatcher::Sync() {
         }
         RefreshJobRow(mainWindow_, job);
     }
-    if (JobListSavePending() && !saveTimer_.isActive()) {
+    // With no run left, no burst of ends follows to share the save: the queue's
+    // final state is written at once rather than up to a delay later.
+    if (JobListSavePending() && (!saveTimer_.isActive() || watches_.empty())) {
         SaveJobListInBackground();
-        saveTimer_.start();
+        if (!saveTimer_.isActive()) saveTimer_.start();
     }
     if (LastStartFailed() && !retryTimer_.isActive()) retryTimer_.start();
 }

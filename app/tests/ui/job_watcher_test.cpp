@@ -7,6 +7,7 @@
 #include "concat.h"
 #include "job_queue.h"
 #include "job_view.h"
+#include "list_save_request.h"
 #include "main_window.h"
 #include "test_server.h"
 #include "ui_fixture.h"
@@ -52,14 +53,16 @@ TEST_F(JobWatcherTest, EndedRunIsCollectedAndTheNextWaitingJobStarted) {
     EXPECT_EQ(b->thread, nullptr);  // one at a time
 
     ASSERT_TRUE(LoopUntil([&] { return b->status == STATUS_DONE && AllCollected(); }));
+    // b's end came within the save delay of a's, but with nothing left running
+    // its save is not held back.
+    EXPECT_FALSE(JobListSavePending());
     EXPECT_EQ(a->status, STATUS_DONE);
     EXPECT_EQ(FileSize("a.bin"), 3000u);
     EXPECT_EQ(FileSize("b.bin"), 3000u);
     // b was asked for only after a had ended.
     ASSERT_EQ(server.Requests().size(), 2u);
     EXPECT_EQ(server.Requests()[0].target, "/a");
-    // Done jobs leave the file (b's end comes within the save delay of a's, so
-    // its save follows a moment later) but stay in the view.
+    // Done jobs leave the file but stay in the view.
     EXPECT_TRUE(LoopUntil([&] { return ListFileText().empty(); }));
     ASSERT_EQ(RowCount(window), 2);
     for (int row = 0; row < 2; ++row) {
