@@ -24,6 +24,7 @@
 //     counter = writes done - setting exchanges <= 0, i.e. exactly 0: the next poll
 //     sleeps until a new Set.
 #include <poll.h>
+#include <pthread.h>
 #include <sys/eventfd.h>
 #include <unistd.h>
 
@@ -31,26 +32,92 @@
 #include <chrono>
 #include <climits>
 #include <cstdint>
+#include <mutex>
+#include <vector>
 
 #include "vwaitable.h"
 
 namespace brindlex {
 
-Signal::Signal() : fd(eventfd(0, EFD_CLOEXEC | EFD_SEMAPHORE)) {}
+namespace {
+
+// Descriptors of ended signals, their counters back at 0, for the next signals.
+// A new eventfd costs the kernel an inode and its close frees it again, and every
+// run makes and ends four. Enough for a busy queue's turnover.
+constexpr std::size_t kKeptFds = 64;
+std::mutex keptFdsMutex;  // held across fork
+// Never freed: signals may still end while the process exits.
+std::vector<int>* keptFds = [] {
+    auto* fds = new std::vector<int>;
+    fds->reserve(kKeptFds);
+    return fds;
+}();
+
+// A child shares each inherited descriptor's counter with its parent: handing one
+// out on both sides would let either side's signals wake the other's watchers.
+void DropKeptFdsInChild() {
+    for (const int kept : *keptFds) close(kept);
+    keptFds->clear();
+    keptFdsMutex.unlock();
+}
+
+int TakeFd() {
+    static std::once_flag atFork;
+    std::call_once(atFork, [] {
+        pthread_atfork([] { keptFdsMutex.lock(); }, [] { keptFdsMutex.unlock(); },
+                       DropKeptFdsInChild);
+    });
+    {
+        std::lock_guard lock(keptFdsMutex);
+        if (!keptFds->empty()) {
+            const int kept = keptFds->back();
+            keptFds->pop_back();
+            return kept;
+        }
+    }
+    return eventfd(0, EFD_CLOEXEC | EFD_SEMAPHORE);
+}
+
+void GiveBackFd(int kept) {
+    {
+        std::lock_guard lock(keptFdsMutex);
+        if (keptFds->size() < kKeptFds) {
+            keptFds->push_back(kept);
+            return;
+        }
+    }
+    close(kept);
+}
+
+}  // namespace
+
+std::size_t KeptSignalFds() {
+    std::lock_guard lock(keptFdsMutex);
+    return keptFds->size();
+}
+
+Signal::Signal() : fd(TakeFd()) {}
 
 // The last user of the handle. A waiter that saw the flag set may close the handle
 // while the Set that set it has yet to write (the flag changes first). Reading the
 // unit back blocks until that write has landed, so the descriptor is never closed
 // under it: a write after close could hit another file that reused the number. A read,
-// unlike a poll, also orders the two for ThreadSanitizer.
+// unlike a poll, also orders the two for ThreadSanitizer. With no call left in
+// flight the counter is then 0, and the descriptor can serve a new signal.
 Signal::~Signal() {
     if (fd < 0) return;
     if (IsSet()) {
         std::uint64_t value;
-        while (read(fd, &value, sizeof value) < 0 && errno == EINTR) {
+        ssize_t n;
+        do {
+            n = read(fd, &value, sizeof value);
+        } while (n < 0 && errno == EINTR);
+        if (n != sizeof value) {
+            close(fd);
+            return;
         }
     }
-    close(fd);
+    GiveBackFd(fd);
 }
 
 bool Signal::Set() {

@@ -51,6 +51,10 @@ private:
     std::mutex clearMutex;
 };
 
+// How many descriptors of ended signals are kept for the next ones: open, but no
+// leak (a check of open descriptors leaves them out).
+std::size_t KeptSignalFds();
+
 // State a thread handle shares with the thread it started: the thread may outlive
 // the handle (VCloseHandle on a running thread), so neither owns it alone.
 struct SharedState {

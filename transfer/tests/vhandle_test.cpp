@@ -5,6 +5,8 @@
 #include <poll.h>
 #include <pthread.h>
 #include <signal.h>
+#include <sys/wait.h>
+#include <unistd.h>
 
 #include <atomic>
 #include <chrono>
@@ -307,6 +309,46 @@ TEST(VHandle, HundredsOfEventsWatchedAtOnce) {
     EXPECT_EQ(poll(fds.data(), fds.size(), 0), kCount / 3);
     for (int i = 0; i < kCount; ++i) {
         EXPECT_EQ((fds[i].revents & POLLIN) != 0, i % 3 == 0) << i;
+    }
+}
+
+// Ended handles hand their descriptors on: whatever state a handle ended in, the
+// next ones start clear, and after a fork neither side gets a descriptor whose
+// counter the other side still shares.
+TEST(VHandle, HandlesAfterClosedOnesStartClearOnBothSidesOfAFork) {
+    const std::function<void()> endings[] = {
+        [] { VCloseHandle(VCreateEvent(false, false)); },
+        [] { VCloseHandle(VCreateEvent(false, true)); },
+        [] { VCloseHandle(VCreateEvent(true, true)); },
+        [] {
+            VHANDLE thread = VCreateThread([] { return 0UL; });
+            VWait(thread, V_INFINITE);
+            VCloseHandle(thread);
+        },
+    };
+    for (std::size_t i = 0; i < std::size(endings); ++i) {
+        for (int round = 0; round < 3; ++round) endings[i]();
+        for (const bool manual : {false, true}) {
+            Handle fresh(VCreateEvent(manual, false));
+            ASSERT_NE(fresh, nullptr);
+            EXPECT_EQ(Counter(fresh.get()), 0) << i;
+            EXPECT_FALSE(Readable(fresh.get())) << i;
+        }
+    }
+    // The parent keeps descriptors of ended handles; a child that made and set
+    // handles of its own must not make the parent's next handle readable.
+    for (int round = 0; round < 8; ++round) VCloseHandle(VCreateEvent(true, false));
+    const pid_t child = fork();
+    ASSERT_GE(child, 0);
+    if (child == 0) {
+        for (int round = 0; round < 8; ++round) VSetEvent(VCreateEvent(true, false));
+        _exit(0);
+    }
+    int status = 0;
+    ASSERT_EQ(waitpid(child, &status, 0), child);
+    for (int round = 0; round < 8; ++round) {
+        Handle fresh(VCreateEvent(true, false));
+        EXPECT_FALSE(Readable(fresh.get())) << round;
     }
 }
 

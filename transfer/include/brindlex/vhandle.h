@@ -43,7 +43,9 @@ unsigned long VWait(VHANDLE handle, unsigned long timeoutMs);
 // The descriptor that is readable while the handle is signalled; -1 for null.
 // Watch it for readability only: never read or write it directly. An automatic
 // event stays readable until a VWait consumes it, and an ended thread's stays
-// readable for good, so a watcher must consume or stop watching.
+// readable for good, so a watcher must consume or stop watching. Stop watching
+// before the handle is closed: the library hands the descriptor on to a later
+// handle rather than closing it.
 int VHandleFd(VHANDLE handle);
 
 // Starts `procedure` on a thread of its own (a new one, or one of the library's
