@@ -128,7 +128,7 @@ bool Request::StartHop(const std::string& url, bool customTarget, bool sameOrigi
     currentUrl_ = url;
     hopOrigin_ = OriginOfUrl(url);
 
-    CURL* easy = curl_easy_init();
+    CURL* easy = Hop::TakeEasy();
     if (easy == nullptr) return false;
     bool ok = true;
     curl_slist* headerList = CopyList(HeadersForHop(), &ok);
@@ -211,6 +211,7 @@ bool Request::StartHop(const std::string& url, bool customTarget, bool sameOrigi
         // and nobody else ever gets it.
         set(CURLOPT_FRESH_CONNECT, 1L);
         set(CURLOPT_FORBID_REUSE, 1L);
+        hop->KeepEasyPrivate();
     }
     if (!ok) return false;
     SwitchHop(hop);

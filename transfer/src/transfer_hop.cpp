@@ -14,9 +14,63 @@ namespace brindlex::net {
 Hop::Hop(CURL* easy, curl_slist* headerList)
     : easy_(easy), headerList_(headerList), ring_(TakeRing()) {}
 
+namespace {
+// Easy handles of ended hops, for the next ones: a fresh handle is a large
+// allocation and its clean-up frees it again, once per download.
+constexpr std::size_t kKeptEasy = 16;
+std::mutex keptEasyMutex;  // held across fork
+// Never freed: hops may still end while the process exits.
+std::vector<CURL*>* keptEasy = [] {
+    auto* handles = new std::vector<CURL*>;
+    handles->reserve(kKeptEasy);
+    return handles;
+}();
+
+void GiveBackEasy(CURL* easy) {
+    curl_easy_reset(easy);
+    {
+        std::lock_guard lock(keptEasyMutex);
+        if (keptEasy->size() < kKeptEasy) {
+            keptEasy->push_back(easy);
+            return;
+        }
+    }
+    curl_easy_cleanup(easy);
+}
+}  // namespace
+
+CURL* Hop::TakeEasy() {
+    static std::once_flag atFork;
+    std::call_once(atFork, [] {
+        // A child forgets the parent's handles without touching them: they are
+        // tied to the parent's shared caches, whose locks a thread of the parent
+        // may have held at the fork. The child makes its own.
+        pthread_atfork([] { keptEasyMutex.lock(); }, [] { keptEasyMutex.unlock(); },
+                       [] {
+                           keptEasy->clear();
+                           keptEasyMutex.unlock();
+                       });
+    });
+    {
+        std::lock_guard lock(keptEasyMutex);
+        if (!keptEasy->empty()) {
+            CURL* easy = keptEasy->back();
+            keptEasy->pop_back();
+            return easy;
+        }
+    }
+    return curl_easy_init();
+}
+
 // The last holder: the easy handle is in no multi handle any more.
 Hop::~Hop() {
-    if (easy_ != nullptr) curl_easy_cleanup(easy_);
+    if (easy_ != nullptr) {
+        if (privateEasy_) {
+            curl_easy_cleanup(easy_);
+        } else {
+            GiveBackEasy(easy_);
+        }
+    }
     curl_slist_free_all(headerList_);
 }
 

@@ -63,6 +63,7 @@ TEST(CookieEngineTest, CookiesGoWhereTheEngineSendsThemWithTheBrowsersAgentAndPa
          CookieLine("127.0.0.1", false, "s", "1"),
          "s=1",
          page},
+        {"none left from an earlier download", "127.0.0.1", {}, "", "", page},
         {"not after a redirect to another host",
          "127.0.0.1",
          {Route{.status = 302, .location = other}},
