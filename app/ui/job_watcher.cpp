@@ -154,9 +154,10 @@ void JobWatcher::OnRepaintTick() {
 
 // Called by the loop when the run's thread has ended.
 void JobWatcher::OnRunEnded(DownloadJob* job) {
-    // Out of the ready set before OnJobEnded closes the descriptors.
+    // Out of the ready set before OnJobEnded closes the descriptors. The row shows
+    // the end once, after it: OnJobEnded refreshes it, or removes it, or the job
+    // starts again and Sync refreshes it with the other started ones.
     Forget(job);
-    UpdateJobRowOf(mainWindow_, job);  // the last status before the end
     OnJobEnded(mainWindow_, job);
     Sync();  // OnJobEnded may have started the next runs
 }

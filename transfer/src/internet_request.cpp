@@ -126,7 +126,8 @@ curl_slist* CopyList(const curl_slist* list, bool* ok) {
 
 bool Request::StartHop(const std::string& url, bool customTarget, bool sameOrigin) {
     currentUrl_ = url;
-    hopOrigin_ = OriginOfUrl(url);
+    // The first hop goes to the origin's root, whose origin is the request's own.
+    hopOrigin_ = customTarget ? origin_ : OriginOfUrl(url);
 
     CURL* easy = Hop::TakeEasy();
     if (easy == nullptr) return false;
