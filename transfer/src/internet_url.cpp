@@ -93,7 +93,15 @@ UrlPtr ParseUrl(const char* url) {
 
 bool CrackUrl(const char* url, UrlParts* parts) {
     if (url == nullptr || parts == nullptr) return false;
-    *parts = UrlParts{};
+    // Every text empty: the parts hold 17 KiB, and zeroing them whole (a fresh
+    // UrlParts assigned) cost more than the split of a short URL.
+    for (char* text :
+         {parts->scheme, parts->host, parts->user, parts->password, parts->path, parts->extra}) {
+        text[0] = '\0';
+    }
+    parts->port = 0;
+    parts->schemeId = Scheme::Unknown;
+    parts->object.clear();
     if (std::strlen(url) > kMaxUrlLength) return false;
     UrlPtr handle = ParseUrl(url);
     if (!handle) return false;
