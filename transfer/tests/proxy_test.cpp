@@ -173,6 +173,11 @@ TEST_F(ProxyTest, TheProxyPasswordGoesToTheProxyAlone) {
             EXPECT_EQ(value.find("s3cret"), std::string::npos) << name;
         }
         EXPECT_FALSE(origin.Requests()[0].HasHeader("Authorization"));
+        // Nor does it go with the next download once the proxy is off.
+        VSetProxy(PROXY_NONE, "", 0, "", "");
+        EXPECT_EQ(Fetch(origin.Url("/f")), RESULT_OK);
+        ASSERT_EQ(origin.Requests().size(), 2u);
+        EXPECT_FALSE(origin.Requests()[1].HasHeader("Proxy-Authorization"));
     }
 }
 

@@ -26,8 +26,9 @@ struct Outcome {
     std::string file;
 };
 
-Outcome Fetch(const std::string& url, const std::string& out) {
+Outcome Fetch(const std::string& url, const std::string& out, const char* agent = "Vantorel 1.0") {
     VBRINDLEX t;
+    t.agent = agent;
     t.SetURL(url.c_str());
     t.SetDataReceptor(reinterpret_cast<std::uintptr_t>(out.c_str()));
     Outcome outcome;
@@ -140,6 +141,24 @@ TEST(SharedConnections, CredentialsNeverShareAConnection) {
     EXPECT_EQ(requests[4].Header("Authorization"), "");
     // The first and the last share one; each download with credentials had its own.
     EXPECT_EQ(server.AcceptedConnections(), 4u);
+}
+
+// Downloads reuse the library's transfer handles: nothing one download's request
+// carried goes with the next one's.
+TEST(SharedConnections, NoRequestCarriesWhatTheOneBeforeSent) {
+    TestServer server;
+    server.Set("/f", Route{.size = 10, .keepAlive = true});
+    vtest::TempDir dir;
+    const struct {
+        const char* agent;
+        bool sentAgent;
+    } steps[] = {{"Browser/1.0", true}, {"", false}, {"Browser/1.0", true}, {"", false}};
+    for (const auto& step : steps) {
+        EXPECT_EQ(Fetch(server.Url("/f"), dir / "out", step.agent).result, RESULT_OK);
+        const auto requests = server.Requests();
+        ASSERT_FALSE(requests.empty());
+        EXPECT_EQ(requests.back().HasHeader("User-Agent"), step.sentAgent) << step.agent;
+    }
 }
 
 }  // namespace
