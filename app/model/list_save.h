@@ -5,10 +5,12 @@
 // A busy queue finishes jobs by the hundred a second; rewriting and syncing the
 // whole file for each would cost n writes of n records. So the end of a Done run
 // only asks for a save, and the main loop takes it at once after a quiet spell,
-// else when kListSaveDelayMs have passed since its last one: one save per delay
-// at most. The records are put together on the user-interface thread (they read
-// the jobs); writing and syncing them, which for a long list can take longer
-// than the window may stand still, happens on a writer thread.
+// else when kListSaveDelayMs have passed since its last one (or at once when no
+// run is left to end): one save per delay at most while runs keep ending.
+//
+// The records are put together on the user-interface thread (they read the
+// jobs); writing and syncing them, which for a long list can take longer than
+// the window may stand still, happens on a writer thread.
 //
 // Threads: user-interface thread only, apart from the writer thread itself.
 #pragma once
@@ -26,10 +28,10 @@ void SaveJobList();
 // each is a rewrite and a sync of the whole list, so the tests count them.
 unsigned long long JobListSaveCount();
 
-// Takes a pending save: the records now, written on the writer thread. When the
-// previous one is still being written the save stays pending (false), for the
-// caller to try again a little later.
-bool SaveJobListInBackground();
+// Takes a pending save: the records now, written on the writer thread, after
+// the one it is still writing if any (a save already waiting there gives way to
+// these newer records).
+void SaveJobListInBackground();
 
 // Waits for a save being written on the writer thread and drops a pending one:
 // the caller writes the newest records itself next. SaveJobList calls it.

@@ -38,7 +38,7 @@ JobWatcher::JobWatcher(QMainWindow* mainWindow) : mainWindow_(mainWindow) {
     saveTimer_.setInterval(kListSaveDelayMs);
     connect(&saveTimer_, &QTimer::timeout, this, [this] {
         if (!JobListSavePending()) return;
-        SaveJobListInBackground();  // or, the last one still being written, next time
+        SaveJobListInBackground();
         saveTimer_.start();
     });
     retryTimer_.setSingleShot(true);
