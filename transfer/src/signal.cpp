@@ -24,7 +24,6 @@
 //     counter = writes done - setting exchanges <= 0, i.e. exactly 0: the next poll
 //     sleeps until a new Set.
 #include <poll.h>
-#include <pthread.h>
 #include <sys/eventfd.h>
 #include <unistd.h>
 
@@ -35,6 +34,7 @@
 #include <mutex>
 #include <vector>
 
+#include "kept_list.h"
 #include "vwaitable.h"
 
 namespace brindlex {
@@ -44,57 +44,27 @@ namespace {
 // Descriptors of ended signals, their counters back at 0, for the next signals.
 // A new eventfd costs the kernel an inode and its close frees it again, and every
 // run makes and ends four. Enough for a busy queue's turnover.
-constexpr std::size_t kKeptFds = 64;
-std::mutex keptFdsMutex;  // held across fork
-// Never freed: signals may still end while the process exits.
-std::vector<int>* keptFds = [] {
-    auto* fds = new std::vector<int>;
-    fds->reserve(kKeptFds);
-    return fds;
-}();
-
-// A child shares each inherited descriptor's counter with its parent: handing one
-// out on both sides would let either side's signals wake the other's watchers.
-void DropKeptFdsInChild() {
-    for (const int kept : *keptFds) close(kept);
-    keptFds->clear();
-    keptFdsMutex.unlock();
-}
+struct KeptEventFds {
+    using Item = int;
+    static constexpr std::size_t kCapacity = 64;
+    // A child shares each inherited descriptor's counter with its parent: handing
+    // one out on both sides would let either side's signals wake the other's
+    // watchers.
+    static void InChild(std::vector<int>& fds) {
+        for (const int kept : fds) close(kept);
+        fds.clear();
+    }
+};
+using KeptFds = KeptList<KeptEventFds>;
 
 int TakeFd() {
-    static std::once_flag atFork;
-    std::call_once(atFork, [] {
-        pthread_atfork([] { keptFdsMutex.lock(); }, [] { keptFdsMutex.unlock(); },
-                       DropKeptFdsInChild);
-    });
-    {
-        std::lock_guard lock(keptFdsMutex);
-        if (!keptFds->empty()) {
-            const int kept = keptFds->back();
-            keptFds->pop_back();
-            return kept;
-        }
-    }
-    return eventfd(0, EFD_CLOEXEC | EFD_SEMAPHORE);
-}
-
-void GiveBackFd(int kept) {
-    {
-        std::lock_guard lock(keptFdsMutex);
-        if (keptFds->size() < kKeptFds) {
-            keptFds->push_back(kept);
-            return;
-        }
-    }
-    close(kept);
+    int kept = -1;
+    return KeptFds::Take(&kept) ? kept : eventfd(0, EFD_CLOEXEC | EFD_SEMAPHORE);
 }
 
 }  // namespace
 
-std::size_t KeptSignalFds() {
-    std::lock_guard lock(keptFdsMutex);
-    return keptFds->size();
-}
+std::size_t KeptSignalFds() { return KeptFds::Size(); }
 
 Signal::Signal() : fd(TakeFd()) {}
 
@@ -117,7 +87,7 @@ Signal::~Signal() {
             return;
         }
     }
-    GiveBackFd(fd);
+    if (!KeptFds::GiveBack(fd)) close(fd);
 }
 
 bool Signal::Set() {

@@ -1,13 +1,11 @@
 #include "transfer_hop.h"
 
-#include <pthread.h>
-
 #include <algorithm>
 #include <cstring>
-#include <mutex>
 #include <new>
 
 #include "internet_url_text.h"
+#include "kept_list.h"
 
 namespace brindlex::net {
 
@@ -18,58 +16,42 @@ namespace {
 // Easy handles of ended hops, for the next ones: a fresh handle is a large
 // allocation and its clean-up frees it again, once per download. Runs end in
 // bursts of dozens on a busy queue; fewer kept would miss a third of the time.
-constexpr std::size_t kKeptEasy = 64;
-std::mutex keptEasyMutex;  // held across fork
-// Never freed: hops may still end while the process exits.
-std::vector<CURL*>* keptEasy = [] {
-    auto* handles = new std::vector<CURL*>;
-    handles->reserve(kKeptEasy);
-    return handles;
-}();
-
-bool RoomForEasy() {
-    std::lock_guard lock(keptEasyMutex);
-    return keptEasy->size() < kKeptEasy;
-}
+struct KeptEasyHandles {
+    using Item = CURL*;
+    static constexpr std::size_t kCapacity = 64;
+    // A child forgets the parent's handles without touching them: they are tied
+    // to the parent's shared caches, whose locks a thread of the parent may have
+    // held at the fork. The child makes its own.
+    static void InChild(std::vector<CURL*>& handles) { handles.clear(); }
+};
+using KeptEasy = KeptList<KeptEasyHandles>;
 
 void GiveBackEasy(CURL* easy) {
     // Reset only what is kept, and keep it quiet: a reset also undoes
     // CURLOPT_NOSIGNAL, without which libcurl's clean-up swaps the process's
     // SIGPIPE action out and back, racing every other thread that does the same.
-    if (RoomForEasy()) {
+    if (KeptEasy::HasRoom()) {
         curl_easy_reset(easy);
         curl_easy_setopt(easy, CURLOPT_NOSIGNAL, 1L);
-        std::lock_guard lock(keptEasyMutex);
-        if (keptEasy->size() < kKeptEasy) {
-            keptEasy->push_back(easy);
-            return;
-        }
+        if (KeptEasy::GiveBack(easy)) return;
     }
     curl_easy_cleanup(easy);
 }
+
+// Rings of ended hops, for the next ones: enough for a busy queue's turnover,
+// few enough that an idle process keeps little. Plain memory: a child may use
+// what it inherited.
+struct KeptRingBuffers {
+    using Item = char*;
+    static constexpr std::size_t kCapacity = 16;
+    static void InChild(std::vector<char*>&) {}
+};
+using KeptRings = KeptList<KeptRingBuffers>;
 }  // namespace
 
 CURL* Hop::TakeEasy() {
-    static std::once_flag atFork;
-    std::call_once(atFork, [] {
-        // A child forgets the parent's handles without touching them: they are
-        // tied to the parent's shared caches, whose locks a thread of the parent
-        // may have held at the fork. The child makes its own.
-        pthread_atfork([] { keptEasyMutex.lock(); }, [] { keptEasyMutex.unlock(); },
-                       [] {
-                           keptEasy->clear();
-                           keptEasyMutex.unlock();
-                       });
-    });
-    {
-        std::lock_guard lock(keptEasyMutex);
-        if (!keptEasy->empty()) {
-            CURL* easy = keptEasy->back();
-            keptEasy->pop_back();
-            return easy;
-        }
-    }
-    return curl_easy_init();
+    CURL* easy = nullptr;
+    return KeptEasy::Take(&easy) ? easy : curl_easy_init();
 }
 
 // The last holder: the easy handle is in no multi handle any more.
@@ -84,45 +66,13 @@ Hop::~Hop() {
     curl_slist_free_all(headerList_);
 }
 
-namespace {
-// Rings of ended hops, for the next ones: enough for a busy queue's turnover,
-// few enough that an idle process keeps little.
-constexpr std::size_t kKeptRings = 16;
-std::mutex keptRingsMutex;  // held across fork, so a child never inherits it locked
-// Never freed: hops may still end while the process exits.
-std::vector<char*>* keptRings = [] {
-    auto* rings = new std::vector<char*>;
-    rings->reserve(kKeptRings);
-    return rings;
-}();
-}  // namespace
-
 char* Hop::TakeRing() {
-    static std::once_flag atFork;
-    std::call_once(atFork, [] {
-        pthread_atfork([] { keptRingsMutex.lock(); }, [] { keptRingsMutex.unlock(); },
-                       [] { keptRingsMutex.unlock(); });
-    });
-    {
-        std::lock_guard lock(keptRingsMutex);
-        if (!keptRings->empty()) {
-            char* ring = keptRings->back();
-            keptRings->pop_back();
-            return ring;
-        }
-    }
-    return new (std::nothrow) char[kRingSize];
+    char* ring = nullptr;
+    return KeptRings::Take(&ring) ? ring : new (std::nothrow) char[kRingSize];
 }
 
 void Hop::RingGiveBack::operator()(char* ring) const {
-    {
-        std::lock_guard lock(keptRingsMutex);
-        if (keptRings->size() < kKeptRings) {
-            keptRings->push_back(ring);
-            return;
-        }
-    }
-    delete[] ring;
+    if (!KeptRings::GiveBack(ring)) delete[] ring;
 }
 
 namespace {
