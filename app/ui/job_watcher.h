@@ -7,13 +7,12 @@
 // QSocketNotifier watches: the loop's own work per turn does not grow with the
 // runs. A fast run signals its status once per 256-byte block, so status changes
 // are coalesced: a signalled status is consumed at once, stays disarmed and the
-// row is marked dirty; one short repeating timer repaints every dirty row and arms
-// their status again,
-// and stops at the first tick with nothing dirty. A change that comes while the
+// row is marked dirty; one short repeating timer repaints every dirty row, arms
+// their status again, and stops at the first tick with nothing dirty. A change that comes while the
 // timer is stopped is shown at once and starts it. So a row is repainted at most
 // about 30 times a second, a change waits one tick at most, and the loop never
 // spins on a status event that stays signalled. An ended run is handled at once:
-// its row shows its last status, then OnJobEnded collects it.
+// OnJobEnded collects it, and its row then shows how it ended.
 //
 // Nested loops (dialogs, menus) serve the notifier too, so rows keep moving and
 // ended runs are collected while they are open.

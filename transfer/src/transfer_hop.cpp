@@ -57,7 +57,7 @@ CURL* Hop::TakeEasy() {
 // The last holder: the easy handle is in no multi handle any more.
 Hop::~Hop() {
     if (easy_ != nullptr) {
-        if (privateEasy_) {
+        if (keepCookies_ || credentials_) {
             curl_easy_cleanup(easy_);
         } else {
             GiveBackEasy(easy_);

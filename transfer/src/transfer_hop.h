@@ -46,11 +46,11 @@ public:
     // Worker thread, before the hop is posted: the handle has a cookie engine of
     // its own, whose cookies the network thread copies out when the answer's
     // headers are complete (for the next hop of a redirect).
-    void KeepCookies() { keepCookies_ = privateEasy_ = true; }
+    void KeepCookies() { keepCookies_ = true; }
     // Worker thread, before the hop is posted: the handle carries credentials.
     // Like one with cookies, it is freed at the end, never given to another hop:
     // a reset clears the options, not everything a transfer leaves in the handle.
-    void KeepEasyPrivate() { privateEasy_ = true; }
+    void KeepEasyPrivate() { credentials_ = true; }
 
     // --- Network thread, inside libcurl. ---
     static std::size_t OnBody(char* data, std::size_t size, std::size_t count, void* self);
@@ -123,7 +123,7 @@ private:
     std::vector<std::pair<std::string, std::string>> headers_;
     curl_off_t framedSize_ = -1;
     bool keepCookies_ = false;  // set before the hop is posted
-    bool privateEasy_ = false;  // set before the hop is posted
+    bool credentials_ = false;  // set before the hop is posted
     bool cookiesRead_ = false;
     std::vector<std::string> cookies_;
     CURLcode doneCode_ = CURLE_OK;
