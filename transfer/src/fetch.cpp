@@ -21,7 +21,6 @@
 
 #include <algorithm>
 #include <cerrno>
-#include <cstdio>
 #include <cstring>
 #include <ctime>
 #include <optional>
@@ -44,30 +43,13 @@ namespace {
 
 constexpr std::size_t kBlockSize = 256;
 
-bool SeekTo(std::FILE* file, std::uint64_t offset) {
-    return file == nullptr || fseeko(file, static_cast<off_t>(offset), SEEK_SET) == 0;
-}
-
 // Cuts the file at `length`; bytes past the write offset can only be stale.
-bool CutTo(std::FILE* file, std::uint64_t length) {
-    if (file == nullptr) return true;
+bool CutTo(int fd, std::uint64_t length) {
+    if (fd < 0) return true;
     struct stat st {};
-    if (fstat(fileno(file), &st) != 0) return false;
+    if (fstat(fd, &st) != 0) return false;
     if (static_cast<std::uint64_t>(st.st_size) <= length) return true;
-    return ftruncate(fileno(file), static_cast<off_t>(length)) == 0;
-}
-
-// One block straight to the file: the stream is unbuffered, so stdio would make
-// the same write(2) with a lock and a flush around it.
-bool WriteBlock(int fd, const char* data, std::size_t count) {
-    while (count > 0) {
-        const ssize_t written = write(fd, data, count);
-        if (written < 0 && errno == EINTR) continue;
-        if (written <= 0) return false;
-        data += written;
-        count -= static_cast<std::size_t>(written);
-    }
-    return true;
+    return ftruncate(fd, static_cast<off_t>(length)) == 0;
 }
 
 // The validator attribute's text, as the record of held ranges names it.
@@ -78,12 +60,12 @@ std::string VersionText(const std::optional<brindlex::ResumeValidator>& validato
 // Where the first byte the record does not hold is.
 std::uint64_t HeldPrefix(const brindlex::HeldRecord& record) {
     return !record.ranges.empty() && record.ranges.front().start == 0 ? record.ranges.front().end
-                                                                       : 0;
+                                                                      : 0;
 }
 
-void StampFileTime(std::FILE* file, std::time_t when) {
+void StampFileTime(int fd, std::time_t when) {
     const timespec times[2] = {{when, 0}, {when, 0}};
-    futimens(fileno(file), times);
+    futimens(fd, times);
 }
 
 }  // namespace
@@ -96,30 +78,30 @@ unsigned long VBRINDLEX::MinorThread() {
     const unsigned wanted = connections == 0 ? 1 : connections;
     if (path == nullptr) {
         errno = 0;  // no call failed: there is no file to name
-        return GoClose(nullptr, RESULT_FILE_PROBLEM, STATUS_FAILED);
+        return GoClose(-1, RESULT_FILE_PROBLEM, STATUS_FAILED);
     }
 
     // Our own references; the members hold others, which the run thread may drop
     // (closing the handle) at any moment.
     net::InternetRef session(net::InternetOpen(agent, cookies));
-    if (!session) return GoClose(nullptr, RESULT_OPEN_FAILED, STATUS_FAILED);
+    if (!session) return GoClose(-1, RESULT_OPEN_FAILED, STATUS_FAILED);
     net::InternetRetain(session.get());
     internetHandle.store(session.get(), std::memory_order_release);
     SetStatus(STATUS_OPENING);
 
     net::UrlParts parts;
-    if (!net::CrackUrl(url, &parts)) return GoClose(nullptr, RESULT_BAD_URL, STATUS_FAILED);
+    if (!net::CrackUrl(url, &parts)) return GoClose(-1, RESULT_BAD_URL, STATUS_FAILED);
     // The object of the request: path and extra information exactly as the URL
     // gives them. The decoded parts only have to fit their buffers.
     const std::string& object = parts.object;
     if (parts.schemeId == net::Scheme::Unknown) {
-        return GoClose(nullptr, RESULT_UNSUPPORTED, STATUS_FAILED);
+        return GoClose(-1, RESULT_UNSUPPORTED, STATUS_FAILED);
     }
     SetStatus(STATUS_CONNECT);
 
     net::InternetRef connection(
         net::InternetConnect(session.get(), parts.host, parts.port, parts.user, parts.password));
-    if (!connection) return GoClose(nullptr, RESULT_NO_CONNECT, STATUS_FAILED);
+    if (!connection) return GoClose(-1, RESULT_NO_CONNECT, STATUS_FAILED);
     net::InternetRetain(connection.get());
     connectHandle.store(connection.get(), std::memory_order_release);
 
@@ -135,14 +117,23 @@ unsigned long VBRINDLEX::MinorThread() {
         net::InternetCloseHandle(requestHandle.exchange(made, std::memory_order_acq_rel));
         return true;
     };
-    if (!openRequest()) return GoClose(nullptr, RESULT_BAD_REQUEST, STATUS_FAILED);
+    if (!openRequest()) return GoClose(-1, RESULT_BAD_REQUEST, STATUS_FAILED);
     SetStatus(STATUS_REQUEST);
 
     brindlex::OutputFile output;
-    std::FILE*& file = output.file;
+    const int& file = output.fd;
+    // Which of our attributes the file may carry: any, on a file found there;
+    // on one this attempt made, those it set.
+    bool marked = false;
+    bool recordWritten = false;
     // Every ending goes through here: a failed attempt takes away the empty file
-    // it made, so a 404 leaves nothing behind.
+    // it made, so a 404 leaves nothing behind, and a complete file has nothing
+    // left to resume.
     auto end = [&](unsigned long code, long long finalStatus) {
+        if (finalStatus == STATUS_DONE && file >= 0) {
+            if (marked) brindlex::ForgetResumeValidator(file);
+            if (recordWritten) brindlex::ForgetHeldRecord(file);
+        }
         // The failed call's errno must reach GoClose (fileError) past the removal.
         const int error = errno;
         if (finalStatus != STATUS_DONE) brindlex::RemoveIfUntouched(output, path);
@@ -155,10 +146,10 @@ unsigned long VBRINDLEX::MinorThread() {
     const bool toFile = (flags.load(std::memory_order_relaxed) & FLAG_TO_FILE) != 0;
     if (toFile) {
         output = brindlex::OpenOutputFile(path);
-        if (file == nullptr) return GoClose(nullptr, RESULT_FILE_PROBLEM, STATUS_FAILED);
-        if (fseeko(file, 0, SEEK_END) != 0) return end(RESULT_FILE_PROBLEM, STATUS_FAILED);
-        existingLength = static_cast<std::uint64_t>(ftello(file));
-        if (existingLength != 0) validator = brindlex::ReadResumeValidator(fileno(file));
+        if (file < 0) return GoClose(-1, RESULT_FILE_PROBLEM, STATUS_FAILED);
+        marked = recordWritten = !output.created;
+        existingLength = output.length;
+        if (existingLength != 0) validator = brindlex::ReadResumeValidator(file);
     }
     // A file split over several connections has holes: its record, not its
     // length, says what it holds. One that cannot be trusted is fetched again
@@ -166,8 +157,8 @@ unsigned long VBRINDLEX::MinorThread() {
     brindlex::HeldRecord record;
     brindlex::RecordState recordState = brindlex::RecordState::None;
     if (toFile && existingLength != 0) {
-        recordState = brindlex::ReadHeldRecord(fileno(file), VersionText(validator),
-                                               existingLength, &record);
+        recordState =
+            brindlex::ReadHeldRecord(file, VersionText(validator), existingLength, &record);
     }
     const bool recorded = recordState == brindlex::RecordState::Trusted;
     if (recorded) existingLength = HeldPrefix(record);
@@ -274,7 +265,6 @@ ask:
     }
     if (rangeAccepted) {
         totalSize.store(range.total, std::memory_order_relaxed);
-        if (!SeekTo(file, range.start)) return end(RESULT_FILE_PROBLEM, STATUS_FAILED);
         received.store(range.start, std::memory_order_relaxed);
     } else if (head.hasRangeHeader || head.status == 206) {
         // A range we cannot place, or part of the resource with no range we can
@@ -293,7 +283,6 @@ ask:
             received.store(existingLength, std::memory_order_relaxed);
             return end(RESULT_OK, STATUS_DONE);
         }
-        if (!SeekTo(file, 0)) return end(RESULT_FILE_PROBLEM, STATUS_FAILED);
         received.store(0, std::memory_order_relaxed);
     }
 
@@ -308,12 +297,11 @@ ask:
 
     // Ranges proven to work (a range placed, or a whole answer that offers them
     // with its length): the rest may come over several connections at once.
-    if (file != nullptr) {
+    if (file >= 0) {
         const std::uint64_t at = received.load(std::memory_order_relaxed);
         const std::uint64_t total = totalSize.load(std::memory_order_relaxed);
-        const bool rangesWork =
-            !(flags.load(std::memory_order_relaxed) & FLAG_NO_RANGE) &&
-            (rangeAccepted || (head.advertisesRanges && !head.hasRangeHeader));
+        const bool rangesWork = !(flags.load(std::memory_order_relaxed) & FLAG_NO_RANGE) &&
+                                (rangeAccepted || (head.advertisesRanges && !head.hasRangeHeader));
         // The recorded holes stay worth fetching only behind a range that
         // continues the record exactly.
         const bool keepHoles = recorded && rangeAccepted && range.start == existingLength;
@@ -329,16 +317,17 @@ ask:
             heldBytes += r.end - r.start;
             heldEnd = std::max(heldEnd, r.end);
         }
-        const bool worthSplitting =
-            total != SIZE_UNKNOWN && total > heldBytes && total - heldBytes >= 2 * brindlex::kMinPiece;
+        const bool worthSplitting = total != SIZE_UNKNOWN && total > heldBytes &&
+                                    total - heldBytes >= 2 * brindlex::kMinPiece;
         const bool holesBeyond = keepHoles && heldEnd > at;
         if (rangesWork && total != SIZE_UNKNOWN && total > at &&
             (holesBeyond || (wanted > 1 && worthSplitting))) {
-            const int fd = fileno(file);
+            const int fd = file;
             // Nothing past what is held is claimed by anyone: it goes now. Then
             // the record of what is held, before any byte lands past the prefix.
-            if (!CutTo(file, heldEnd)) return endUnstarted(RESULT_FILE_PROBLEM);
+            if (!CutTo(fd, heldEnd)) return endUnstarted(RESULT_FILE_PROBLEM);
             brindlex::KeepResumeValidator(fd, request.get(), at != 0);
+            marked = recordWritten = true;
             brindlex::SplitPlan plan;
             plan.record = {total, VersionText(brindlex::ReadResumeValidator(fd)), held};
             // Where the file system keeps no attributes, one connection, as always.
@@ -368,6 +357,7 @@ ask:
                     // asks once more, without a range, for the whole new file.
                     restarted = true;
                     fromStart = true;
+                    output.length = UINT64_MAX;  // the pieces wrote past it: look again
                     if (!openRequest()) return end(RESULT_BAD_REQUEST, STATUS_FAILED);
                     goto ask;
                 }
@@ -402,17 +392,21 @@ ask:
         }
         if (!started) {
             started = true;
-            if (!CutTo(file, done)) return endUnstarted(RESULT_FILE_PROBLEM);
-            if (file != nullptr) {
-                brindlex::KeepResumeValidator(fileno(file), request.get(), done != 0);
+            // Only our writes change the file's length while we hold it.
+            if (output.length > done && !CutTo(file, done)) {
+                return endUnstarted(RESULT_FILE_PROBLEM);
+            }
+            if (file >= 0) {
+                brindlex::KeepResumeValidator(file, request.get(), done != 0);
+                marked = true;
                 // Cut first: a record gone before the cut would leave the holes
                 // to be taken for data.
                 if (recordState != brindlex::RecordState::None) {
-                    brindlex::ForgetHeldRecord(fileno(file));
+                    brindlex::ForgetHeldRecord(file);
                 }
             }
         }
-        if (file != nullptr && !WriteBlock(fileno(file), block, count)) {
+        if (file >= 0 && !brindlex::WriteAt(file, block, count, done)) {
             // A disk that filled up may have taken part of the block: keep the file
             // exactly as long as what was counted. The write's reason is the one to tell.
             const int error = errno;
@@ -426,7 +420,7 @@ ask:
     // Stopped before the first byte: the file is as it was, time included.
     if (!started && existingLength != 0) return endUnstarted(RESULT_INTERRUPTED);
 
-    if (file != nullptr) StampFileTime(file, head.modified);
+    if (file >= 0) StampFileTime(file, head.modified);
     if (totalSize.load(std::memory_order_relaxed) <= received.load(std::memory_order_relaxed)) {
         return end(RESULT_OK, STATUS_DONE);
     }

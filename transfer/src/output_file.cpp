@@ -12,10 +12,9 @@ namespace brindlex {
 namespace {
 
 // Renamed or removed in between, the name names another file (or none) by now.
-bool NameStillNames(int fd, const char* path) {
-    struct stat opened {};
+bool NameStillNames(const struct stat& opened, const char* path) {
     struct stat named {};
-    return fstat(fd, &opened) == 0 && lstat(path, &named) == 0 && opened.st_dev == named.st_dev &&
+    return lstat(path, &named) == 0 && opened.st_dev == named.st_dev &&
            opened.st_ino == named.st_ino;
 }
 
@@ -41,30 +40,40 @@ OutputFile OpenOutputFile(const char* path) {
             close(fd);
             return {};
         }
-        if (!NameStillNames(fd, path)) {
-            close(fd);
-            continue;
-        }
-        std::FILE* file = fdopen(fd, "r+b");
-        if (file == nullptr) {
+        struct stat opened {};
+        if (fstat(fd, &opened) != 0) {
             close(fd);
             return {};
         }
-        // Unbuffered: the blocks are written to the descriptor directly, and
-        // nothing may sit in a stdio buffer for fclose to write later.
-        std::setvbuf(file, nullptr, _IONBF, 0);
-        return {file, created};
+        // Only the run that created a file takes it away, so a file we created
+        // is still the one its name names.
+        if (!created && !NameStillNames(opened, path)) {
+            close(fd);
+            continue;
+        }
+        return {fd, created, static_cast<std::uint64_t>(opened.st_size)};
     }
     return {};
 }
 
+bool WriteAt(int fd, const char* data, std::size_t count, std::uint64_t offset) {
+    while (count > 0) {
+        const ssize_t written = pwrite(fd, data, count, static_cast<off_t>(offset));
+        if (written < 0 && errno == EINTR) continue;
+        if (written <= 0) return false;
+        data += written;
+        count -= static_cast<std::size_t>(written);
+        offset += static_cast<std::uint64_t>(written);
+    }
+    return true;
+}
+
 void RemoveIfUntouched(const OutputFile& output, const char* path) {
-    if (output.file == nullptr || !output.created) return;
-    const int fd = fileno(output.file);
+    if (output.fd < 0 || !output.created) return;
     struct stat st {};
-    if (fstat(fd, &st) != 0 || st.st_size != 0) return;
+    if (fstat(output.fd, &st) != 0 || st.st_size != 0) return;
     // Still under our lock; the name is checked last so nobody else's file goes.
-    if (NameStillNames(fd, path)) unlink(path);
+    if (NameStillNames(st, path)) unlink(path);
 }
 
 }  // namespace brindlex

@@ -8,19 +8,24 @@
 // reserved when the download was added) stays.
 #pragma once
 
-#include <cstdio>
+#include <cstddef>
+#include <cstdint>
 
 namespace brindlex {
 
 struct OutputFile {
-    std::FILE* file = nullptr;  // unbuffered, positioned at its start
-    bool created = false;       // this attempt made the file
+    int fd = -1;               // written at explicit offsets, never through a stream
+    bool created = false;      // this attempt made the file
+    std::uint64_t length = 0;  // when opened, before any write of this attempt
 };
 
 // Worker thread. Opens `path` for reading and writing, creating it when there is
-// none, and takes its lock; null file when it cannot be opened or another run
+// none, and takes its lock; no descriptor when it cannot be opened or another run
 // holds it.
 OutputFile OpenOutputFile(const char* path);
+
+// Writes all of `data` at `offset`; false with errno set when the disk refuses.
+bool WriteAt(int fd, const char* data, std::size_t count, std::uint64_t offset);
 
 // Worker thread, before the file is closed on a failure: removes the file when
 // this attempt created it, it is empty and `path` still names it.

@@ -13,6 +13,7 @@
 #include "answer_head.h"
 #include "content_range.h"
 #include "internet.h"
+#include "output_file.h"
 #include "speed_limit.h"
 
 namespace brindlex {
@@ -36,18 +37,6 @@ std::chrono::nanoseconds CoarseNow() {
     timespec now{};
     clock_gettime(CLOCK_MONOTONIC_COARSE, &now);
     return std::chrono::seconds(now.tv_sec) + std::chrono::nanoseconds(now.tv_nsec);
-}
-
-bool WriteAt(int fd, const char* data, std::size_t count, std::uint64_t offset) {
-    while (count > 0) {
-        const ssize_t written = pwrite(fd, data, count, static_cast<off_t>(offset));
-        if (written < 0 && errno == EINTR) continue;
-        if (written <= 0) return false;
-        data += written;
-        count -= static_cast<std::size_t>(written);
-        offset += static_cast<std::uint64_t>(written);
-    }
-    return true;
 }
 
 class SplitRun {
@@ -137,8 +126,8 @@ private:
 
     // One request for [piece.start, piece.end); false when the connection ends.
     bool FetchPiece(int worker, ByteRange piece) {
-        net::InternetRef request(
-            net::HttpOpenRequest(plan_.connection, plan_.object.c_str(), plan_.referer, plan_.secure));
+        net::InternetRef request(net::HttpOpenRequest(plan_.connection, plan_.object.c_str(),
+                                                      plan_.referer, plan_.secure));
         if (!request) return false;
         if (plan_.version) {
             net::HttpSetIfRange(request.get(), plan_.version->value.c_str(),
@@ -152,8 +141,8 @@ private:
             return false;  // could not connect: the others go on
         }
         ContentRange range{};
-        const bool parsed = head.status == 206 && head.hasRangeText &&
-                            ParseContentRange(head.rangeText, &range);
+        const bool parsed =
+            head.status == 206 && head.hasRangeText && ParseContentRange(head.rangeText, &range);
         if (parsed && range.total != plan_.record.total && range.total != SIZE_UNKNOWN) {
             return VersionChanged();
         }

@@ -3,15 +3,14 @@
 #include "brindlex/vbrindlex.h"
 
 #include <poll.h>
+#include <unistd.h>
 
 #include <cerrno>
 #include <chrono>
 #include <cstdlib>
 #include <cstring>
 
-#include "held_record.h"
 #include "internet.h"
-#include "resume_validator.h"
 #include "seams.h"
 
 namespace {
@@ -143,7 +142,7 @@ unsigned long VBRINDLEX::Go() {
     fileError.store(0, std::memory_order_relaxed);
     flags.fetch_or(FLAG_ALIVE, std::memory_order_relaxed);
     VHANDLE worker = VCreateThread([this] { return MinorThread(); });
-    if (worker == nullptr) return GoClose(nullptr, RESULT_OPEN_FAILED, STATUS_FAILED);
+    if (worker == nullptr) return GoClose(-1, RESULT_OPEN_FAILED, STATUS_FAILED);
 
     auto closeHandles = [this] { CloseInternetHandles(); };
     bool timedOut = false;
@@ -198,7 +197,7 @@ VHANDLE VBRINDLEX::GoAsync() {
     if (thread == nullptr) {
         // No run thread: the run fails at once, so the scheduler sees an ended run
         // instead of a job that looks idle for ever.
-        GoClose(nullptr, RESULT_OPEN_FAILED, STATUS_FAILED);
+        GoClose(-1, RESULT_OPEN_FAILED, STATUS_FAILED);
     }
     return thread;
 }
@@ -240,18 +239,11 @@ void VBRINDLEX::SetStatus(long long value) {
 // the run thread (Go) when no worker could be started, and the owner's thread
 // (GoAsync) when no run thread could be: then no other thread of the run exists,
 // so nothing else writes these members at the same time.
-unsigned long VBRINDLEX::GoClose(std::FILE* file, unsigned long code, long long finalStatus) {
+unsigned long VBRINDLEX::GoClose(int file, unsigned long code, long long finalStatus) {
     // The system's reason, before the close below can change errno. A file
     // problem with no failed call behind it (no output path) leaves 0.
     if (code == RESULT_FILE_PROBLEM) fileError.store(errno, std::memory_order_relaxed);
-    // A complete file has nothing left to resume.
-    if (file != nullptr) {
-        if (finalStatus == STATUS_DONE) {
-            brindlex::ForgetResumeValidator(fileno(file));
-            brindlex::ForgetHeldRecord(fileno(file));
-        }
-        std::fclose(file);
-    }
+    if (file >= 0) close(file);
     connectionsInUse.store(0, std::memory_order_relaxed);
     flags.fetch_or(FLAG_ALIVE, std::memory_order_relaxed);
     status.store(finalStatus, std::memory_order_relaxed);

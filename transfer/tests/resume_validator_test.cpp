@@ -126,6 +126,20 @@ INSTANTIATE_TEST_SUITE_P(
     [](const auto& info) { return std::string(info.param.name); });
 // clang-format on
 
+// A download done in one attempt keeps none either: the validator set as its
+// first byte arrived goes with its last.
+TEST(ResumeValidatorFresh, ACompleteFileKeepsNone) {
+    const std::string base = AttributeFolder();
+    if (base.empty()) GTEST_SKIP() << "no folder here takes user extended attributes";
+    vtest::TempDir dir(base);
+    const std::string out = dir / "out";
+    TestServer server;
+    server.Set("/f", Route{.size = 1000, .etag = "\"v1\""});
+    EXPECT_EQ(Fetch(server.Url("/f"), out), RESULT_OK);
+    EXPECT_TRUE(ReadWholeFile(out) == Body(0, 1000));
+    EXPECT_FALSE(Attribute(out).has_value()) << *Attribute(out);
+}
+
 // The validator belongs to the server that sent the body: after a redirect only
 // that server gets it, the one that redirected does not.
 TEST(ResumeValidatorRedirect, GoesOnlyToTheOriginThatGaveIt) {

@@ -20,7 +20,6 @@
 
 #include <atomic>
 #include <cstdint>
-#include <cstdio>
 
 #include "brindlex/vhandle.h"
 
@@ -185,7 +184,7 @@ private:
     // Worker thread.
     void SetStatus(long long value);
     // Worker thread; the run or owner's thread when no thread could be started.
-    unsigned long GoClose(std::FILE* file, unsigned long code, long long finalStatus);
+    unsigned long GoClose(int file, unsigned long code, long long finalStatus);
     // Worker thread.
     unsigned long MinorThread();
 };
