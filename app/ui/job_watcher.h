@@ -8,10 +8,10 @@
 // runs. A fast run signals its status once per 256-byte block, so status changes
 // are coalesced: a signalled status is consumed at once, stays disarmed and the
 // row is marked dirty; one short repeating timer repaints every dirty row, arms
-// their status again, and stops at the first tick with nothing dirty. A change that comes while the
-// timer is stopped is shown at once and starts it. So a row is repainted at most
-// about 30 times a second, a change waits one tick at most, and the loop never
-// spins on a status event that stays signalled. An ended run is handled at once:
+// their status again, and stops at the first tick with nothing dirty. A change
+// that comes while the timer is stopped is shown at once and starts it. So a row
+// is repainted at most about 30 times a second, a change waits one tick at most,
+// and the loop never spins on a status event that stays signalled. An ended run is handled at once:
 // OnJobEnded collects it, and its row then shows how it ended.
 //
 // Nested loops (dialogs, menus) serve the notifier too, so rows keep moving and

@@ -322,17 +322,16 @@ ask:
         const bool holesBeyond = keepHoles && heldEnd > at;
         if (rangesWork && total != SIZE_UNKNOWN && total > at &&
             (holesBeyond || (wanted > 1 && worthSplitting))) {
-            const int fd = file;
             // Nothing past what is held is claimed by anyone: it goes now. Then
             // the record of what is held, before any byte lands past the prefix.
-            if (!CutTo(fd, heldEnd)) return endUnstarted(RESULT_FILE_PROBLEM);
-            brindlex::KeepResumeValidator(fd, request.get(), at != 0);
+            if (!CutTo(file, heldEnd)) return endUnstarted(RESULT_FILE_PROBLEM);
+            brindlex::KeepResumeValidator(file, request.get(), at != 0);
             marked = recordWritten = true;
             brindlex::SplitPlan plan;
-            plan.record = {total, VersionText(brindlex::ReadResumeValidator(fd)), held};
+            plan.record = {total, VersionText(brindlex::ReadResumeValidator(file)), held};
             // Where the file system keeps no attributes, one connection, as always.
-            if (brindlex::WriteHeldRecord(fd, plan.record)) {
-                plan.fd = fd;
+            if (brindlex::WriteHeldRecord(file, plan.record)) {
+                plan.fd = file;
                 plan.connection = connection.get();
                 plan.object = object;
                 plan.referer = referer;
